@@ -1,0 +1,43 @@
+// The parts of the system layer that are the same everywhere.
+#include <cassert>
+#include <limits>
+
+#include "platform/platform.h"
+#include "platform/platform_internal.h"
+
+namespace m3umerge::platform {
+
+void NameList::add(NativeStringView name) {
+  assert(characters_.size() + name.size() <= std::numeric_limits<std::uint32_t>::max());
+  spans_.emplace_back(static_cast<std::uint32_t>(characters_.size()),
+                      static_cast<std::uint32_t>(name.size()));
+  characters_ += name;
+}
+
+NativeStringView NameList::operator[](std::size_t index) const {
+  const auto [offset, length] = spans_[index];
+  return NativeStringView(characters_).substr(offset, length);
+}
+
+bool AtomicFile::write(std::span<const unsigned char> bytes) {
+  if (failed_ || handle_ == -1) return false;
+  if (buffer_.size() + bytes.size() > buffer_.capacity() && !flush_buffer()) return false;
+  if (bytes.size() >= buffer_.capacity()) {
+    failed_ = !write_all(handle_, bytes.data(), bytes.size());
+  } else {
+    buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
+  }
+  return !failed_;
+}
+
+bool AtomicFile::write(std::string_view bytes) {
+  return write(std::span(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()));
+}
+
+bool AtomicFile::flush_buffer() {
+  if (!failed_ && !write_all(handle_, buffer_.data(), buffer_.size())) failed_ = true;
+  buffer_.clear();
+  return !failed_;
+}
+
+}  // namespace m3umerge::platform

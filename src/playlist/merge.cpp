@@ -1,0 +1,89 @@
+#include "playlist/merge.h"
+
+#include <cassert>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "platform/ascii_case.h"
+#include "playlist/text.h"
+
+namespace m3umerge {
+namespace {
+
+constexpr NativeStringView kAnchorExtension = M3U_NATIVE(".wsr");
+constexpr NativeStringView kPlaylistExtension = M3U_NATIVE(".m3u");
+constexpr std::string_view kLineEnd = "\r\n";
+
+// Where the pieces of one anchor path lead.
+struct MergeTarget {
+  NativeString directory;    // up to and including the last separator
+  NativeString merged_name;  // the anchor's base name + ".m3u"
+};
+
+bool parse_anchor(NativeStringView anchor, MergeTarget& target) {
+  const std::size_t dot = anchor.rfind(NativeChar('.'));
+  if (dot == NativeStringView::npos ||
+      !equals_ignoring_ascii_case(anchor.substr(dot), kAnchorExtension)) {
+    return false;
+  }
+  const std::size_t separator = anchor.rfind(platform::kDirectorySeparator);
+  if (separator == NativeStringView::npos) return false;
+  assert(separator < dot);  // the extension holds no separator
+  target.directory = anchor.substr(0, separator + 1);
+  target.merged_name = anchor.substr(separator + 1, dot - separator - 1);
+  target.merged_name += kPlaylistExtension;
+  return true;
+}
+
+// Scratch space for one candidate at a time, reused across candidates.
+struct CandidateBuffers {
+  std::vector<unsigned char> content;
+  std::unique_ptr<char[]> utf8 = std::make_unique<char[]>(kMaxPlaylistBytes * kMaxUtf8BytesPerByte);
+};
+
+// Appends one candidate's text as UTF-8, then CR LF.
+bool write_candidate(std::span<const unsigned char> content, CandidateBuffers& buffers,
+                     platform::AtomicFile& output) {
+  if (has_utf8_signature(content)) {
+    // Signed text is copied as it stands, without validation.
+    if (!output.write(content.subspan(std::size(kUtf8Signature)))) return false;
+  } else {
+    const std::size_t length = windows1252_to_utf8(content, buffers.utf8.get());
+    if (!output.write(std::string_view(buffers.utf8.get(), length))) return false;
+  }
+  return output.write(kLineEnd);
+}
+
+}  // namespace
+
+bool merge_playlists(NativeStringView anchor) {
+  MergeTarget target;
+  if (!parse_anchor(anchor, target)) return false;
+
+  platform::Directory directory;
+  platform::NameList names;
+  if (!directory.open(target.directory) || !directory.list_files(kPlaylistExtension, names)) {
+    return false;
+  }
+
+  CandidateBuffers buffers;
+  platform::AtomicFile output;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const NativeStringView name = names[i];
+    // An earlier merged playlist, or one written in this run, is never an input.
+    if (platform::same_file_name(name, target.merged_name)) continue;
+    platform::print_line(name);
+    if (!directory.read_file(name, kMaxPlaylistBytes, buffers.content)) continue;
+    if (!output.is_open()) {
+      // Whether the merged playlist can be written is known at the first
+      // readable candidate; when it cannot, no later candidate is looked at.
+      if (!output.create(directory, target.merged_name)) return false;
+      if (!output.write(std::span(kUtf8Signature))) return false;
+    }
+    if (!write_candidate(buffers.content, buffers, output)) return false;
+  }
+  return output.is_open() && output.commit();
+}
+
+}  // namespace m3umerge

@@ -1,0 +1,39 @@
+#include "platform/ascii_case.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace m3umerge {
+namespace {
+
+using namespace std::string_view_literals;
+
+TEST(AsciiCase, FoldsAsciiLettersOnly) {
+  EXPECT_TRUE(equals_ignoring_ascii_case("Game.WSR"sv, "game.wsr"sv));
+  EXPECT_FALSE(equals_ignoring_ascii_case("game.wsr"sv, "game.ws"sv));
+  EXPECT_FALSE(equals_ignoring_ascii_case("\xC3\xA9"sv, "\xC3\x89"sv));  // é and É stay apart
+  EXPECT_FALSE(equals_ignoring_ascii_case("@"sv, "`"sv));  // 0x40 and 0x60 are no letters
+  EXPECT_TRUE(ends_with_ignoring_ascii_case("MIX.M3U"sv, ".m3u"sv));
+  EXPECT_FALSE(ends_with_ignoring_ascii_case("mix.m3u8"sv, ".m3u"sv));
+  EXPECT_FALSE(ends_with_ignoring_ascii_case("m3u"sv, ".m3u"sv));
+  EXPECT_TRUE(ends_with_ignoring_ascii_case(L"\u66F2.M3u"sv, L".m3u"sv));
+}
+
+TEST(AsciiCase, OrdersNamesByFoldedBytesThenRawBytes) {
+  std::vector<std::string_view> names = {"b.m3u"sv,        "_x.m3u"sv, "A.m3u"sv, "a.m3u"sv,
+                                         "\xC3\xA9.m3u"sv, "ab.m3u"sv, "Z.m3u"sv, "a.M3U"sv};
+  std::sort(names.begin(), names.end(), name_less<char>);
+  const std::vector<std::string_view> expected = {"A.m3u"sv,  "a.M3U"sv,       "a.m3u"sv,
+                                                  "ab.m3u"sv, "b.m3u"sv,       "Z.m3u"sv,
+                                                  "_x.m3u"sv, "\xC3\xA9.m3u"sv};
+  EXPECT_EQ(names, expected);
+  EXPECT_FALSE(name_less("a"sv, "a"sv));
+  EXPECT_TRUE(name_less("a"sv, "a.m3u"sv));
+}
+
+}  // namespace
+}  // namespace m3umerge

@@ -1,0 +1,345 @@
+// End-to-end tests: the real executable, its console bytes, exit status and
+// the files it leaves.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/files.h"
+#include "support/process.h"
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#endif
+
+namespace m3umerge {
+namespace {
+
+using test::kSignature;
+using test::read_file;
+using test::run_tool;
+using test::TempDir;
+using test::write_file;
+using test::fs::path;
+using Names = std::vector<NativeString>;
+
+#if defined(_WIN32)
+// Redirected output is in the code page of the "japanese" locale, 932.
+constexpr std::string_view kLineEnd = "\r\n";
+const std::string kAskForFileName =
+    "wsr \x83t\x83@\x83"
+    "C\x83\x8B\x96\xBC\x82\xF0\x93n\x82\xB5\x82\xC4\x89\xBA\x82\xB3\x82\xA2\x81"
+    "B";
+const std::string kPressAKey =
+    "\x89\xBD\x82\xA9\x83L\x81["
+    "\x82\xF0\x89\x9F\x82\xB7\x82\xC6\x8FI\x97\xB9\x82\xB5\x82\xDC\x82\xB7\x81"
+    "B";
+#else
+constexpr std::string_view kLineEnd = "\n";
+const std::string kAskForFileName = "wsr ファイル名を渡して下さい。";
+const std::string kPressAKey = "何かキーを押すと終了します。";
+#endif
+
+std::vector<std::string> lines_of(const std::string& output) {
+  std::vector<std::string> lines;
+  for (std::size_t start = 0; start < output.size();) {
+    const std::size_t end = output.find(kLineEnd, start);
+    if (end == std::string::npos) {
+      lines.push_back(output.substr(start) + "<no line end>");
+      break;
+    }
+    lines.push_back(output.substr(start, end - start));
+    start = end + kLineEnd.size();
+  }
+  return lines;
+}
+
+// The merged playlist for playlists merged in the order they were listed:
+// the signature, then each one's UTF-8 text and CR LF.
+std::string merged_in_order(const std::vector<std::string>& listing,
+                            const std::map<std::string, std::string>& utf8_by_name) {
+  std::string merged = kSignature;
+  for (const auto& name : listing) {
+    const auto found = utf8_by_name.find(name);
+    if (found != utf8_by_name.end()) merged += found->second + "\r\n";
+  }
+  return merged;
+}
+
+std::vector<std::string> sorted(std::vector<std::string> names) {
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(CommandLine, WithoutArgumentsAsksForAFileNameAndReadsOneByte) {
+  TempDir dir;
+  write_file(dir / M3U_NATIVE("a.m3u"), "a");
+  for (const std::string input : {"", "\n", "typed a line\nand more\n"}) {
+    const auto run = run_tool({}, input, dir.path());
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.output,
+              kAskForFileName + std::string(kLineEnd) + kPressAKey + std::string(kLineEnd));
+  }
+  EXPECT_EQ(test::entry_names(dir.path()), (Names{M3U_NATIVE("a.m3u")}));
+}
+
+TEST(CommandLine, RejectedArgumentsPrintNothingAndExitZero) {
+  TempDir dir;
+  write_file(dir / M3U_NATIVE("a.m3u"), "a");
+  const auto run = run_tool({M3U_NATIVE(""), M3U_NATIVE("a.txt"), M3U_NATIVE("game.wsr"),
+                             dir.prefix() + M3U_NATIVE("game.wsr.bak")},
+                            "", dir.path());
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.output, "");
+  EXPECT_EQ(test::entry_names(dir.path()), (Names{M3U_NATIVE("a.m3u")}));
+}
+
+TEST(CommandLine, MergesEveryPlaylistBesideTheAnchorInListingOrder) {
+  TempDir dir;
+  const std::string anchor_bytes = "the anchor is never read";
+  write_file(dir / M3U_NATIVE("game.wsr"), anchor_bytes);
+  write_file(dir / M3U_NATIVE("a.m3u"),
+             "#EXTM3U\r\n#EXTINF:321,Beyonc\xE9 \x96 Halo\r\nhalo.mp3\r\n");
+  write_file(dir / M3U_NATIVE("b.m3u"), kSignature + "\xE6\x9B\xB2.flac\n");
+  write_file(dir / M3U_NATIVE("C.M3U"), "c.mp3");
+  write_file(dir / M3U_NATIVE("100% hits.m3u"), "-dash.mp3\n");
+  write_file(dir / M3U_NATIVE("x.m3u8"), "not a playlist of ours");
+  write_file(dir / M3U_NATIVE("notes.txt"), "not a playlist");
+  test::fs::create_directory(dir / M3U_NATIVE("folder.m3u"));
+  const std::map<std::string, std::string> utf8_by_name = {
+      {"a.m3u", "#EXTM3U\r\n#EXTINF:321,Beyonc\xC3\xA9 \xE2\x80\x93 Halo\r\nhalo.mp3\r\n"},
+      {"b.m3u", "\xE6\x9B\xB2.flac\n"},
+      {"C.M3U", "c.mp3"},
+      {"100% hits.m3u", "-dash.mp3\n"}};
+
+  const NativeString anchor = dir.prefix() + M3U_NATIVE("game.wsr");
+  const auto first = run_tool({anchor});
+  EXPECT_EQ(first.exit_code, 0);
+  const auto listing = lines_of(first.output);
+#if !defined(_WIN32)
+  EXPECT_EQ(listing, (std::vector<std::string>{"100% hits.m3u", "a.m3u", "b.m3u", "C.M3U"}));
+#endif
+  EXPECT_EQ(sorted(listing),
+            (std::vector<std::string>{"100% hits.m3u", "C.M3U", "a.m3u", "b.m3u"}));
+  const std::string merged = merged_in_order(listing, utf8_by_name);
+  EXPECT_EQ(read_file(dir / M3U_NATIVE("game.m3u")), merged);
+
+  // The same anchor twice: the merged playlist is never an input of its own.
+  const auto again = run_tool({anchor, anchor});
+  EXPECT_EQ(again.output, first.output + first.output);
+  EXPECT_EQ(read_file(dir / M3U_NATIVE("game.m3u")), merged);
+  EXPECT_EQ(read_file(dir / M3U_NATIVE("game.wsr")), anchor_bytes);
+  EXPECT_EQ(test::entry_names(dir.path()).size(), 9u);  // the eight made here and game.m3u
+}
+
+TEST(CommandLine, ALaterAnchorMergesWhatAnEarlierOneWrote) {
+  TempDir dir;
+  write_file(dir / M3U_NATIVE("x.m3u"), "x");
+  const auto run =
+      run_tool({dir.prefix() + M3U_NATIVE("a.wsr"), dir.prefix() + M3U_NATIVE("b.wsr")});
+  const auto listing = lines_of(run.output);
+  ASSERT_EQ(listing.size(), 3u);
+  EXPECT_EQ(listing[0], "x.m3u");
+  const std::vector<std::string> second_run(listing.begin() + 1, listing.end());
+  EXPECT_EQ(sorted(second_run), (std::vector<std::string>{"a.m3u", "x.m3u"}));
+  EXPECT_EQ(read_file(dir / M3U_NATIVE("b.m3u")),
+            merged_in_order(second_run, {{"a.m3u", "x\r\n"}, {"x.m3u", "x"}}));
+}
+
+TEST(CommandLine, TakesAnAnchorRelativeToTheCurrentFolder) {
+  TempDir dir;
+  write_file(dir / M3U_NATIVE("a.m3u"), "a");
+  NativeString relative = M3U_NATIVE(".");
+  relative += platform::kDirectorySeparator;
+  const auto run = run_tool({relative + M3U_NATIVE("game.wsr")}, "", dir.path());
+  EXPECT_EQ(run.output, "a.m3u" + std::string(kLineEnd));
+  EXPECT_EQ(read_file(dir / M3U_NATIVE("game.m3u")), kSignature + "a\r\n");
+}
+
+TEST(CommandLine, PrintsEveryNameOnALineOfItsOwn) {
+  TempDir dir;
+  write_file(dir / M3U_NATIVE("\u66F2.m3u"), "1");     // 曲
+  write_file(dir / M3U_NATIVE("Caf\u00E9.m3u"), "2");  // é, which code page 932 lacks
+  const auto run = run_tool({dir.prefix() + M3U_NATIVE("game.wsr")});
+#if defined(_WIN32)
+  EXPECT_EQ(sorted(lines_of(run.output)), (std::vector<std::string>{"Caf?.m3u", "\x8B\xC8.m3u"}));
+#else
+  EXPECT_EQ(lines_of(run.output),
+            (std::vector<std::string>{"Caf\xC3\xA9.m3u", "\xE6\x9B\xB2.m3u"}));
+#endif
+  EXPECT_EQ(read_file(dir / M3U_NATIVE("game.m3u"))->size(), kSignature.size() + 6);
+}
+
+TEST(CommandLine, StopsAtTheFirstReadablePlaylistWhenTheMergedOneCannotBeWritten) {
+  TempDir dir;
+  write_file(dir / M3U_NATIVE("0-big.m3u"), std::string(40000, 'x'));
+  write_file(dir / M3U_NATIVE("a.m3u"), "a");
+  write_file(dir / M3U_NATIVE("b.m3u"), "b");
+  write_file(dir / M3U_NATIVE("game.m3u"), "old");
+  test::make_read_only(dir / M3U_NATIVE("game.m3u"), true);
+
+  const auto listing = lines_of(run_tool({dir.prefix() + M3U_NATIVE("game.wsr")}).output);
+#if !defined(_WIN32)
+  EXPECT_EQ(listing, (std::vector<std::string>{"0-big.m3u", "a.m3u"}));
+#endif
+  ASSERT_FALSE(listing.empty());
+  EXPECT_TRUE(listing.back() == "a.m3u" || listing.back() == "b.m3u") << listing.back();
+  for (std::size_t i = 0; i + 1 < listing.size(); ++i) EXPECT_EQ(listing[i], "0-big.m3u");
+  EXPECT_EQ(read_file(dir / M3U_NATIVE("game.m3u")), "old");
+  EXPECT_EQ(test::entry_names(dir.path()).size(), 4u);
+}
+
+TEST(CommandLine, NeverWritesAtAPathCutShort) {
+  TempDir dir;
+  // A folder path well past the 259 units that fixed path buffers hold.
+  path deep = dir.path();
+  for (int level = 0; level < 4; ++level) deep /= NativeString(90, NativeChar('d' + level));
+  std::error_code error;
+  if (!test::fs::create_directories(deep, error)) GTEST_SKIP() << "cannot create " << deep;
+  write_file(deep / M3U_NATIVE("a.m3u"), "a");
+  const NativeString anchor =
+      deep.native() + platform::kDirectorySeparator + M3U_NATIVE("game.wsr");
+  ASSERT_GT(anchor.size(), 360u);
+
+  const auto run = run_tool({anchor});
+  EXPECT_EQ(run.exit_code, 0);
+  // Either the system takes the long path and the merge is whole, or
+  // nothing is written at all; never a file at a shortened path.
+  if (!run.output.empty()) {
+    EXPECT_EQ(run.output, "a.m3u" + std::string(kLineEnd));
+    EXPECT_EQ(read_file(deep / M3U_NATIVE("game.m3u")), kSignature + "a\r\n");
+  } else {
+    EXPECT_EQ(test::entry_names(deep), (Names{M3U_NATIVE("a.m3u")}));
+  }
+  // Every folder above holds nothing but the next one.
+  for (path folder = deep; folder != dir.path(); folder = folder.parent_path()) {
+    const Names expected = {folder.filename().native()};
+    EXPECT_EQ(test::entry_names(folder.parent_path()), expected);
+  }
+}
+
+#if !defined(_WIN32)
+// Runs a shell command line; the tool's path stands in $TOOL.
+int shell(const std::string& command) {
+  return std::system(("TOOL='" M3UMERGE_TOOL_PATH "'; " + command).c_str());
+}
+
+TEST(CommandLine, SkipsPipesSocketsDevicesAndFoldersWithoutBlocking) {
+  TempDir dir;
+  write_file(dir / "a.m3u", "a");
+  ASSERT_EQ(::mkfifo((dir / "pipe.m3u").c_str(), 0644), 0);
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socket_path = (dir / "sock.m3u").string();
+  ASSERT_LT(socket_path.size(), sizeof address.sun_path);
+  socket_path.copy(address.sun_path, socket_path.size());
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  test::fs::create_symlink("/dev/zero", dir / "zero.m3u");
+  test::fs::create_symlink("/dev/urandom", dir / "urandom.m3u");
+  test::fs::create_symlink("nowhere", dir / "gone.m3u");
+  test::fs::create_directory(dir / "sub");
+  test::fs::create_directory_symlink("sub", dir / "folder.m3u");
+  test::fs::create_symlink("a.m3u", dir / "link.m3u");
+
+  const auto run = run_tool({dir.prefix() + "game.wsr"});
+  ::close(listener);
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(lines_of(run.output), (std::vector<std::string>{"a.m3u", "gone.m3u", "link.m3u"}));
+  EXPECT_EQ(read_file(dir / "game.m3u"), kSignature + "a\r\na\r\n");
+}
+
+TEST(CommandLine, PrintsNamesThatAreNoUtf8AsTheirBytes) {
+  TempDir dir;
+  write_file(dir / "\xE9t\xE9\n%s.m3u", "x");
+  const auto run = run_tool({dir.prefix() + "game.wsr"});
+  EXPECT_EQ(run.output, "\xE9t\xE9\n%s.m3u\n");
+  EXPECT_EQ(read_file(dir / "game.m3u"), kSignature + "x\r\n");
+}
+
+TEST(CommandLine, AFailedWriteLeavesTheEarlierPlaylistAndNoTemporaryFile) {
+  TempDir dir;
+  write_file(dir / "game.m3u", "old");
+  write_file(dir / "a.m3u", std::string(30000, 'a'));
+  // A file size limit of a few KiB; SIGXFSZ would otherwise end the tool.
+  EXPECT_EQ(
+      shell("cd '" + dir.path().string() + "' && ulimit -f 8 && \"$TOOL\" ./game.wsr >/dev/null"),
+      0);
+  EXPECT_EQ(read_file(dir / "game.m3u"), "old");
+  EXPECT_EQ(test::entry_names(dir.path()), (Names{"a.m3u", "game.m3u"}));
+}
+
+TEST(CommandLine, AClosedOrBrokenStandardOutputDoesNotSpoilTheMerge) {
+  TempDir dir;
+  std::string expected = kSignature;
+  for (int i = 0; i < 2000; ++i) {
+    const std::string name = "list-" + std::to_string(10000 + i) + ".m3u";
+    write_file(dir / name, name);
+    expected += name + "\r\n";
+  }
+  const std::string run = "\"$TOOL\" '" + dir.prefix() + "game.wsr'";
+  for (const std::string& command : {run + " >&-", run + " | head -c0", run + " | true"}) {
+    ASSERT_TRUE(test::fs::remove(dir / "game.m3u") || command == run + " >&-");
+    EXPECT_EQ(shell(command), 0) << command;
+    EXPECT_EQ(read_file(dir / "game.m3u"), expected) << command;
+  }
+}
+
+TEST(CommandLine, ReplacesALinkAtTheMergedPathAndKeepsPermissionBits) {
+  TempDir linked;
+  TempDir elsewhere;
+  write_file(linked / "a.m3u", "a");
+  write_file(elsewhere / "target.m3u", "keep me");
+  test::fs::create_symlink(elsewhere / "target.m3u", linked / "game.m3u");
+  TempDir kept;
+  write_file(kept / "a.m3u", "a");
+  write_file(kept / "game.m3u", "old");
+  ASSERT_EQ(::chmod((kept / "game.m3u").c_str(), 0640), 0);
+
+  run_tool({linked.prefix() + "game.wsr", kept.prefix() + "game.wsr"});
+  EXPECT_FALSE(test::fs::is_symlink(linked / "game.m3u"));
+  EXPECT_EQ(read_file(linked / "game.m3u"), kSignature + "a\r\n");
+  EXPECT_EQ(read_file(elsewhere / "target.m3u"), "keep me");
+  struct stat status {};
+  ASSERT_EQ(::stat((kept / "game.m3u").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0640u);
+  EXPECT_EQ(read_file(kept / "game.m3u"), kSignature + "a\r\n");
+}
+
+TEST(CommandLine, RejectsAnAnchorLongerThanTheSystemTakes) {
+  TempDir dir;
+  // Folders made one below the other, so that no call sees the whole path.
+  std::string anchor = dir.path().string();
+  int folder = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+  const std::string component(200, 'd');
+  for (int level = 0; level < 22 && folder >= 0; ++level) {
+    ASSERT_EQ(::mkdirat(folder, component.c_str(), 0755), 0);
+    const int next = ::openat(folder, component.c_str(), O_RDONLY | O_DIRECTORY);
+    ::close(folder);
+    folder = next;
+    anchor += "/" + component;
+  }
+  ASSERT_GE(folder, 0);
+  const int file = ::openat(folder, "a.m3u", O_WRONLY | O_CREAT, 0644);
+  ASSERT_EQ(::write(file, "a", 1), 1);
+  ::close(file);
+  ASSERT_GT(anchor.size(), 4096u);
+
+  const auto run = run_tool({anchor + "/game.wsr"});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.output, "");
+  struct stat status {};
+  EXPECT_NE(::fstatat(folder, "game.m3u", &status, 0), 0);
+  ::close(folder);
+}
+#endif
+
+}  // namespace
+}  // namespace m3umerge

@@ -1,0 +1,134 @@
+#include "playlist/merge.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/files.h"
+
+namespace m3umerge {
+namespace {
+
+using test::kSignature;
+using test::read_file;
+using test::TempDir;
+using test::write_file;
+using Names = std::vector<NativeString>;
+
+TEST(MergePlaylists, RejectsAnchorsThatAreNoWsrPathWithAFolder) {
+  TempDir dir;
+  write_file(dir / M3U_NATIVE("a.m3u"), "a");
+  const NativeString folder = dir.prefix();
+  const NativeString rejected[] = {
+      M3U_NATIVE(""),
+      M3U_NATIVE("game.wsr"),  // no folder part
+      folder + M3U_NATIVE("game.wsr.bak"),
+      folder + M3U_NATIVE("game.txt"),
+      folder + M3U_NATIVE("game"),
+      folder + M3U_NATIVE("m.d") + platform::kDirectorySeparator + M3U_NATIVE("game"),
+      folder + M3U_NATIVE("wsr"),
+  };
+  for (const auto& anchor : rejected) {
+    EXPECT_FALSE(merge_playlists(anchor)) << test::fs::path(anchor).string();
+  }
+#if defined(_WIN32)
+  // Forward slashes are no separators on Windows.
+  EXPECT_FALSE(merge_playlists(dir.path().generic_wstring() + L"/game.wsr"));
+#endif
+  EXPECT_EQ(test::entry_names(dir.path()), (Names{M3U_NATIVE("a.m3u")}));
+}
+
+TEST(MergePlaylists, TakesTheExtensionInAnyCaseAndNeedsNoAnchorFile) {
+  TempDir dir;
+  write_file(dir / M3U_NATIVE("a.m3u"), "a");
+  ASSERT_TRUE(merge_playlists(dir.prefix() + M3U_NATIVE("GAME.WsR")));
+  EXPECT_EQ(read_file(dir / M3U_NATIVE("GAME.m3u")), kSignature + "a\r\n");
+  EXPECT_EQ(test::entry_names(dir.path()), (Names{M3U_NATIVE("GAME.m3u"), M3U_NATIVE("a.m3u")}));
+}
+
+TEST(MergePlaylists, ConvertsOrCopiesEachPlaylistAndEndsItWithCrLf) {
+  const struct {
+    std::string content;
+    std::string merged;
+  } cases[] = {
+      {"", kSignature + "\r\n"},
+      {kSignature, kSignature + "\r\n"},
+      {kSignature + "#EXTM3U\r\n\xE6\x9B\xB2.mp3\r\n",
+       kSignature + "#EXTM3U\r\n\xE6\x9B\xB2.mp3\r\n\r\n"},
+      // Signed text is copied without validation, zero bytes and all.
+      {kSignature + std::string("\xFF\0x", 3), kSignature + std::string("\xFF\0x\r\n", 5)},
+      // Unsigned text is Windows-1252 up to its first zero byte.
+      {std::string("Caf\xE9.mp3\n\0junk", 14), kSignature + "Caf\xC3\xA9.mp3\n\r\n"},
+      {"\x80\x81\x9F", kSignature + "\xE2\x82\xAC\xC2\x81\xC5\xB8\r\n"},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    write_file(dir / M3U_NATIVE("list.m3u"), c.content);
+    EXPECT_TRUE(merge_playlists(dir.prefix() + M3U_NATIVE("game.wsr")));
+    EXPECT_EQ(read_file(dir / M3U_NATIVE("game.m3u")), c.merged)
+        << testing::PrintToString(c.content);
+  }
+}
+
+TEST(MergePlaylists, MergesUpTo32768BytesAndSkipsLargerPlaylists) {
+  TempDir dir;
+  write_file(dir / M3U_NATIVE("fits.m3u"), std::string(kMaxPlaylistBytes, 'a'));
+  write_file(dir / M3U_NATIVE("too-big.m3u"), std::string(kMaxPlaylistBytes + 1, 'b'));
+  ASSERT_TRUE(merge_playlists(dir.prefix() + M3U_NATIVE("game.wsr")));
+  EXPECT_EQ(read_file(dir / M3U_NATIVE("game.m3u")),
+            kSignature + std::string(kMaxPlaylistBytes, 'a') + "\r\n");
+}
+
+TEST(MergePlaylists, WritesNothingWhenNothingCanBeMerged) {
+  TempDir dir;
+  EXPECT_FALSE(merge_playlists(dir.prefix() + M3U_NATIVE("game.wsr")));  // empty folder
+  EXPECT_FALSE(merge_playlists(dir.prefix() + M3U_NATIVE("missing") +
+                               platform::kDirectorySeparator + M3U_NATIVE("game.wsr")));
+  write_file(dir / M3U_NATIVE("big.m3u"), std::string(kMaxPlaylistBytes + 1, 'b'));
+  test::fs::create_directory(dir / M3U_NATIVE("folder.m3u"));
+  write_file(dir / M3U_NATIVE("notes.txt"), "x");
+  EXPECT_FALSE(merge_playlists(dir.prefix() + M3U_NATIVE("game.wsr")));
+  EXPECT_EQ(test::entry_names(dir.path()),
+            (Names{M3U_NATIVE("big.m3u"), M3U_NATIVE("folder.m3u"), M3U_NATIVE("notes.txt")}));
+}
+
+TEST(MergePlaylists, NeverTakesTheMergedPlaylistAsInputWhateverItsCase) {
+  TempDir dir;
+  write_file(dir / M3U_NATIVE("GAME.M3U"), kSignature + "old");
+  EXPECT_FALSE(merge_playlists(dir.prefix() + M3U_NATIVE("game.wsr")));
+  EXPECT_EQ(read_file(dir / M3U_NATIVE("GAME.M3U")), kSignature + "old");
+
+  write_file(dir / M3U_NATIVE("a.m3u"), "a");
+  ASSERT_TRUE(merge_playlists(dir.prefix() + M3U_NATIVE("GAME.wsr")));
+  ASSERT_TRUE(merge_playlists(dir.prefix() + M3U_NATIVE("GAME.wsr")));
+  EXPECT_EQ(read_file(dir / M3U_NATIVE("GAME.m3u")), kSignature + "a\r\n");
+}
+
+TEST(MergePlaylists, LeavesAPlaylistThatCannotBeReplacedUntouched) {
+  TempDir dir;
+  write_file(dir / M3U_NATIVE("a.m3u"), "a");
+  write_file(dir / M3U_NATIVE("locked.m3u"), "old");
+  test::make_read_only(dir / M3U_NATIVE("locked.m3u"), true);
+  test::fs::create_directory(dir / M3U_NATIVE("taken.m3u"));
+
+  EXPECT_FALSE(merge_playlists(dir.prefix() + M3U_NATIVE("locked.wsr")));
+  EXPECT_FALSE(merge_playlists(dir.prefix() + M3U_NATIVE("taken.wsr")));
+  EXPECT_EQ(read_file(dir / M3U_NATIVE("locked.m3u")), "old");
+  EXPECT_TRUE(test::fs::is_directory(dir / M3U_NATIVE("taken.m3u")));
+  EXPECT_EQ(test::entry_names(dir.path()),
+            (Names{M3U_NATIVE("a.m3u"), M3U_NATIVE("locked.m3u"), M3U_NATIVE("taken.m3u")}));
+}
+
+TEST(MergePlaylists, ListsOnlyNamesEndingInM3u) {
+  TempDir dir;
+  write_file(dir / M3U_NATIVE("a.M3U"), "a");
+  write_file(dir / M3U_NATIVE("utf8.m3u8"), "\xE2\x99\xAA");
+  write_file(dir / M3U_NATIVE("b.m3ux"), "b");
+  write_file(dir / M3U_NATIVE("m3u"), "c");
+  ASSERT_TRUE(merge_playlists(dir.prefix() + M3U_NATIVE("game.wsr")));
+  EXPECT_EQ(read_file(dir / M3U_NATIVE("game.m3u")), kSignature + "a\r\n");
+}
+
+}  // namespace
+}  // namespace m3umerge
