@@ -47,6 +47,10 @@ struct FindCloser {
   void operator()(HANDLE search) const { ::FindClose(search); }
 };
 
+struct FileCloser {
+  void operator()(FILE* file) const { std::fclose(file); }
+};
+
 // The code page of a runtime locale name such as "Japanese_Japan.932".
 UINT code_page_of(const wchar_t* locale) {
   const wchar_t* dot = locale != nullptr ? std::wcsrchr(locale, L'.') : nullptr;
@@ -162,9 +166,7 @@ bool Directory::open(NativeStringView path) {
 bool Directory::list_files(NativeStringView extension, NameList& names) const {
   const std::wstring pattern = path_ + L"*" + std::wstring(extension);
   WIN32_FIND_DATAW entry;
-  const HANDLE search =
-      ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr,
-                         FIND_FIRST_EX_LARGE_FETCH);
+  const HANDLE search = ::FindFirstFileW(pattern.c_str(), &entry);
   if (search == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
   const std::unique_ptr<void, FindCloser> search_owner(search);
   do {
@@ -179,30 +181,24 @@ bool Directory::list_files(NativeStringView extension, NameList& names) const {
 
 bool Directory::read_file(NativeStringView name, std::size_t limit,
                           std::vector<unsigned char>& content) const {
-  const std::wstring path = path_ + std::wstring(name);
-  const UniqueHandle file(::CreateFileW(
-      path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  LARGE_INTEGER file_size{};
-  if (!file.valid() || ::GetFileType(file.get()) != FILE_TYPE_DISK ||
-      !::GetFileSizeEx(file.get(), &file_size) || file_size.QuadPart < 0 ||
-      static_cast<std::uint64_t>(file_size.QuadPart) > limit) {
+  FILE* opened = nullptr;
+  if (::_wfopen_s(&opened, (path_ + std::wstring(name)).c_str(), L"rb") != 0 || !opened) {
     return false;
   }
-  const auto size = static_cast<std::size_t>(file_size.QuadPart);
+  const std::unique_ptr<FILE, FileCloser> file(opened);
+  // Device names such as CON open like files; only disk files are playlists.
+  const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(opened)));
+  if (::GetFileType(handle) != FILE_TYPE_DISK || std::fseek(opened, 0, SEEK_END) != 0) {
+    return false;
+  }
+  const __int64 end = ::_ftelli64(opened);
+  if (end < 0 || static_cast<std::uint64_t>(end) > limit || std::fseek(opened, 0, SEEK_SET) != 0) {
+    return false;
+  }
+  const auto size = static_cast<std::size_t>(end);
   // One byte of room beyond the size tells a file that grew meanwhile.
   content.resize(size + 1);
-  std::size_t total = 0;
-  for (;;) {
-    DWORD got = 0;
-    if (!::ReadFile(file.get(), content.data() + total, static_cast<DWORD>(size + 1 - total), &got,
-                    nullptr)) {
-      return false;
-    }
-    total += got;
-    if (got == 0 || total >= size) break;
-  }
-  if (total != size) return false;
+  if (std::fread(content.data(), 1, size + 1, opened) != size || std::ferror(opened)) return false;
   content.resize(size);
   return true;
 }
