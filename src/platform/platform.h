@@ -130,6 +130,7 @@ class AtomicFile {
 
  private:
   bool flush_buffer();
+  bool write_through(std::span<const unsigned char> bytes);
   void discard();
 
   const Directory* directory_ = nullptr;
@@ -138,6 +139,8 @@ class AtomicFile {
   std::intptr_t handle_ = -1;
   unsigned kept_mode_ = 0;  // permission bits to keep, 0 when none
   bool failed_ = false;
+  std::uint64_t written_ = 0;       // bytes handed to the system so far
+  std::uint64_t written_back_ = 0;  // of those, bytes it was asked to put on disk
   std::vector<unsigned char> buffer_;
 };
 

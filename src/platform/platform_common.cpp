@@ -22,12 +22,9 @@ NativeStringView NameList::operator[](std::size_t index) const {
 bool AtomicFile::write(std::span<const unsigned char> bytes) {
   if (failed_ || handle_ == -1) return false;
   if (buffer_.size() + bytes.size() > buffer_.capacity() && !flush_buffer()) return false;
-  if (bytes.size() >= buffer_.capacity()) {
-    failed_ = !write_all(handle_, bytes.data(), bytes.size());
-  } else {
-    buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
-  }
-  return !failed_;
+  if (bytes.size() >= buffer_.capacity()) return write_through(bytes);
+  buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
+  return true;
 }
 
 bool AtomicFile::write(std::string_view bytes) {
@@ -35,9 +32,22 @@ bool AtomicFile::write(std::string_view bytes) {
 }
 
 bool AtomicFile::flush_buffer() {
-  if (!failed_ && !write_all(handle_, buffer_.data(), buffer_.size())) failed_ = true;
+  const bool written = write_through(buffer_);
   buffer_.clear();
-  return !failed_;
+  return written;
+}
+
+bool AtomicFile::write_through(std::span<const unsigned char> bytes) {
+  if (failed_ || !write_all(handle_, bytes.data(), bytes.size())) {
+    failed_ = true;
+    return false;
+  }
+  written_ += bytes.size();
+  if (written_ - written_back_ >= kWritebackBytes) {
+    start_writeback(handle_, written_back_, written_ - written_back_);
+    written_back_ = written_;
+  }
+  return true;
 }
 
 }  // namespace m3umerge::platform

@@ -9,7 +9,15 @@ namespace m3umerge::platform {
 // The size of an AtomicFile's write buffer.
 inline constexpr std::size_t kAtomicFileBufferBytes = 128 * 1024;
 
+// How much an AtomicFile writes before it asks the system to start putting
+// that part on the disk, so that the final flush has little left to wait for.
+inline constexpr std::uint64_t kWritebackBytes = 2 << 20;
+
 // Writes all `size` bytes to the open file `handle`; false on any failure.
 bool write_all(std::intptr_t handle, const unsigned char* data, std::size_t size);
+
+// Starts writing `length` bytes of `handle` from `offset` to the disk
+// without waiting for them, where the system offers that; a hint only.
+void start_writeback(std::intptr_t handle, std::uint64_t offset, std::uint64_t length);
 
 }  // namespace m3umerge::platform

@@ -76,6 +76,15 @@ bool write_all(std::intptr_t handle, const unsigned char* data, std::size_t size
   return true;
 }
 
+void start_writeback(std::intptr_t handle, std::uint64_t offset, std::uint64_t length) {
+#if defined(__linux__)
+  (void)::sync_file_range(as_fd(handle), static_cast<off_t>(offset), static_cast<off_t>(length),
+                          SYNC_FILE_RANGE_WRITE);
+#else
+  (void)handle, (void)offset, (void)length;
+#endif
+}
+
 void prepare_process(const NativeChar* locale_name) {
   (void)std::setlocale(LC_ALL, locale_name);
   // A reader that went away must not end the merge; writes just fail.

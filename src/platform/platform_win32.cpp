@@ -122,6 +122,10 @@ bool write_all(std::intptr_t handle, const unsigned char* data, std::size_t size
   return true;
 }
 
+void start_writeback(std::intptr_t, std::uint64_t, std::uint64_t) {
+  // Windows starts writing back on its own; FlushFileBuffers waits for it.
+}
+
 void prepare_process(const NativeChar* locale_name) {
   const wchar_t* locale = ::_wsetlocale(LC_ALL, locale_name);
   console_code_page = code_page_of(locale != nullptr ? locale : ::_wsetlocale(LC_CTYPE, nullptr));

@@ -1,6 +1,7 @@
 #include "playlist/text.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -42,6 +43,14 @@ constexpr std::array<Utf8Sequence, 256> kUtf8ByByte = make_table();
 
 constexpr std::uint64_t kHighBits = 0x8080808080808080u;
 
+// Writes the UTF-8 form of one byte; returns the end of what it wrote. The
+// copy is always three bytes long, the advance only as long as the sequence.
+char* append_utf8(unsigned char byte, char* out) {
+  const Utf8Sequence& sequence = kUtf8ByByte[byte];
+  std::memcpy(out, sequence.bytes, kMaxUtf8BytesPerByte);
+  return out + sequence.length;
+}
+
 }  // namespace
 
 bool has_utf8_signature(std::span<const unsigned char> bytes) {
@@ -55,20 +64,28 @@ std::size_t windows1252_to_utf8(std::span<const unsigned char> bytes, char* utf8
   const unsigned char* end =
       zero != nullptr ? static_cast<const unsigned char*>(zero) : in + bytes.size();
   char* out = utf8;
-  while (in != end) {
-    // Playlists are mostly ASCII: copy eight bytes at a time while none has
-    // its high bit set.
-    std::uint64_t word;
-    if (end - in >= 8 && (std::memcpy(&word, in, 8), (word & kHighBits) == 0)) {
+  // Playlists are mostly ASCII: take eight bytes at a time and copy them as
+  // they are up to the first with its high bit set, which goes through the
+  // table. Writing eight bytes at `out` stays within the room the caller
+  // gave, since at least eight input bytes remain.
+  if constexpr (std::endian::native == std::endian::little) {
+    while (end - in >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, in, 8);
       std::memcpy(out, in, 8);
-      in += 8;
-      out += 8;
-      continue;
+      const std::uint64_t high = word & kHighBits;
+      if (high == 0) {
+        in += 8;
+        out += 8;
+        continue;
+      }
+      const int ascii = std::countr_zero(high) / 8;
+      in += ascii;
+      out += ascii;
+      out = append_utf8(*in++, out);
     }
-    const Utf8Sequence& sequence = kUtf8ByByte[*in++];
-    std::memcpy(out, sequence.bytes, kMaxUtf8BytesPerByte);
-    out += sequence.length;
   }
+  while (in != end) out = append_utf8(*in++, out);
   return static_cast<std::size_t>(out - utf8);
 }
 
