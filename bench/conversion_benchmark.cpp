@@ -16,7 +16,8 @@ using m3umerge::kMaxPlaylistBytes;
 std::string windows1252_playlist() {
   const std::string entry =
       "#EXTINF:245,Beyonc\xE9 - D\xE9j\xE0 vu\r\nmusic\\Beyonc\xE9\\D\xE9j\xE0 vu.mp3\r\n"
-      "#EXTINF:198,Sigur R\xF3s - Sm\xF6rg\xE5sbord\r\nmusic\\Sigur R\xF3s\\Sm\xF6rg\xE5sbord.mp3\r\n";
+      "#EXTINF:198,Sigur R\xF3s - Sm\xF6rg\xE5sbord\r\nmusic\\Sigur "
+      "R\xF3s\\Sm\xF6rg\xE5sbord.mp3\r\n";
   std::string text = "#EXTM3U\r\n";
   while (text.size() < kMaxPlaylistBytes) text += entry;
   text.resize(kMaxPlaylistBytes);
@@ -28,8 +29,7 @@ std::span<const unsigned char> bytes_of(const std::string& text) {
 }
 
 void convert(benchmark::State& state, const std::string& input) {
-  const auto buffer =
-      std::make_unique<char[]>(input.size() * m3umerge::kMaxUtf8BytesPerByte);
+  const auto buffer = std::make_unique<char[]>(input.size() * m3umerge::kMaxUtf8BytesPerByte);
   for (auto _ : state) {
     benchmark::DoNotOptimize(m3umerge::windows1252_to_utf8(bytes_of(input), buffer.get()));
     benchmark::ClobberMemory();

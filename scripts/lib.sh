@@ -27,3 +27,5 @@ install_packages() {
 NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev)
 # The packages that cross-build the Windows tool and run it under Wine.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest wine wine64)
+# The sanitizers, fuzzers and static checks.
+ANALYSIS_PACKAGES=(clang libclang-rt-14-dev clang-tidy clang-format cppcheck git)

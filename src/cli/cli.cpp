@@ -18,7 +18,7 @@ int run_command_line(int argc, NativeChar** argv) {
   if (argc < 2) {
     platform::print_line(kAskForFileName);
     platform::print_line(kPressAKey);
-    std::fflush(stdout);
+    (void)std::fflush(stdout);
     // One buffered byte: on a console in line mode that means the user ended
     // a line; at the end of input it returns at once.
     (void)std::fgetc(stdin);

@@ -7,11 +7,11 @@
 namespace m3umerge::platform {
 
 // The size of an AtomicFile's write buffer.
-inline constexpr std::size_t kAtomicFileBufferBytes = 128 * 1024;
+inline constexpr std::size_t kAtomicFileBufferBytes = std::size_t{128} * 1024;
 
 // How much an AtomicFile writes before it asks the system to start putting
 // that part on the disk, so that the final flush has little left to wait for.
-inline constexpr std::uint64_t kWritebackBytes = 2 << 20;
+inline constexpr std::uint64_t kWritebackBytes = std::uint64_t{2} << 20;
 
 // Writes all `size` bytes to the open file `handle`; false on any failure.
 bool write_all(std::intptr_t handle, const unsigned char* data, std::size_t size);

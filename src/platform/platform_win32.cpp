@@ -16,7 +16,10 @@
 namespace m3umerge::platform {
 namespace {
 
-HANDLE as_handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+// Handles travel as integers through the portable header.
+HANDLE as_handle(std::intptr_t handle) {
+  return reinterpret_cast<HANDLE>(handle);  // NOLINT(performance-no-int-to-ptr)
+}
 
 constexpr DWORD kMaxChunk = 1u << 30;
 constexpr int kTemporaryNameAttempts = 100;
@@ -48,7 +51,7 @@ struct FindCloser {
 };
 
 struct FileCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
+  void operator()(FILE* file) const { (void)std::fclose(file); }
 };
 
 // The code page of a runtime locale name such as "Japanese_Japan.932".
@@ -191,8 +194,8 @@ bool Directory::read_file(NativeStringView name, std::size_t limit,
   }
   const std::unique_ptr<FILE, FileCloser> file(opened);
   // Device names such as CON open like files; only disk files are playlists.
-  const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(opened)));
-  if (::GetFileType(handle) != FILE_TYPE_DISK || std::fseek(opened, 0, SEEK_END) != 0) {
+  if (::GetFileType(as_handle(::_get_osfhandle(::_fileno(opened)))) != FILE_TYPE_DISK ||
+      std::fseek(opened, 0, SEEK_END) != 0) {
     return false;
   }
   const __int64 end = ::_ftelli64(opened);

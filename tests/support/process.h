@@ -20,4 +20,10 @@ struct ToolRun {
 ToolRun run_tool(const std::vector<NativeString>& arguments, std::string_view input = {},
                  const std::filesystem::path& working_directory = {});
 
+#if !defined(_WIN32)
+// Runs a POSIX shell command line in which $TOOL names the tool; returns its
+// exit status.
+int shell(const std::string& command);
+#endif
+
 }  // namespace m3umerge::test

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 
 #include "support/process.h"
 
@@ -63,6 +64,11 @@ ToolRun run_tool(const std::vector<NativeString>& arguments, std::string_view in
     run.exit_code = WEXITSTATUS(status);
   }
   return run;
+}
+
+int shell(const std::string& command) {
+  const int status = std::system(("TOOL='" M3UMERGE_TOOL_PATH "'; " + command).c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace m3umerge::test
