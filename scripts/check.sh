@@ -2,12 +2,14 @@
 # Installs what is missing, then: the native build and its tests, the same
 # tests under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer,
 # the static checks, a bounded run of each fuzzer, and the Windows build with
-# its tests under Wine. Exits non-zero on any failure.
+# its tests under Wine; then the release packages, their manual page and a
+# real player on a merged playlist. Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
 
-install_packages "${NATIVE_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${ANALYSIS_PACKAGES[@]}"
+install_packages "${NATIVE_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${ANALYSIS_PACKAGES[@]}" \
+  "${PACKAGING_PACKAGES[@]}"
 
 echo "== native build and tests"
 cmake --preset native >/dev/null
@@ -31,3 +33,11 @@ cmake --build --preset windows
 # scripts/wine-run.sh keeps a Wine server up between tests; stop it at the end.
 trap 'WINEPREFIX="$PWD/build/windows/wine" wineserver -k >/dev/null 2>&1 || true' EXIT
 ctest --preset windows
+
+echo "== packages"
+mandoc -Tlint packaging/m3umerge.1
+./scripts/package.sh
+./scripts/test-packages.sh
+
+echo "== a real player"
+./scripts/test-player.sh

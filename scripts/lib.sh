@@ -29,3 +29,5 @@ NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev)
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest wine wine64)
 # The sanitizers, fuzzers and static checks.
 ANALYSIS_PACKAGES=(clang libclang-rt-14-dev clang-tidy clang-format cppcheck git)
+# Building and checking the release packages.
+PACKAGING_PACKAGES=(dpkg-dev lintian mandoc unzip binutils file)
