@@ -221,11 +221,24 @@ TEST(HostileFolders, AFullDiskKeepsTheEarlierPlaylistAndLeavesNoTemporaryFile) {
 }
 #endif
 
-TEST(HostileFolders, WithoutArgumentsAClosedStandardInputEndsAtOnce) {
+TEST(HostileFolders, WithoutArgumentsAClosedStandardInputOrATerminalEndsCleanly) {
   TempDir dir;
+  const std::string messages = "wsr ファイル名を渡して下さい。\n何かキーを押すと終了します。\n";
   const std::string output = (dir.path() / "output").string();
   EXPECT_EQ(test::shell("\"$TOOL\" <&- >'" + output + "'"), 0);
-  EXPECT_EQ(read_file(output), "wsr ファイル名を渡して下さい。\n何かキーを押すと終了します。\n");
+  EXPECT_EQ(read_file(output), messages);
+  // On a terminal the tool waits for a line; script(1) gives it one.
+  const int status = test::shell(
+      "printf 'typed\\n' | timeout 20 script -qec \"$TOOL\" /dev/null >'" + output + "'");
+  if (status == 127) GTEST_SKIP() << "script(1) is not installed";
+  EXPECT_EQ(status, 0);
+  std::string screen = read_file(output).value_or("");
+  std::erase(screen, '\r');  // the terminal ends lines in CR LF
+  // The terminal echoes the typed line whenever it arrives; take it out.
+  const std::size_t echo = screen.find("typed\n");
+  ASSERT_NE(echo, std::string::npos) << screen;
+  screen.erase(echo, 6);
+  EXPECT_EQ(screen, messages);
 }
 #endif
 

@@ -42,9 +42,9 @@ struct CandidateBuffers {
   std::unique_ptr<char[]> utf8 = std::make_unique<char[]>(kMaxPlaylistBytes * kMaxUtf8BytesPerByte);
 };
 
-// Appends one candidate's text as UTF-8, then CR LF.
-bool write_candidate(std::span<const unsigned char> content, CandidateBuffers& buffers,
-                     platform::AtomicFile& output) {
+// Appends the text of the candidate in `buffers` as UTF-8, then CR LF.
+bool write_candidate(CandidateBuffers& buffers, platform::AtomicFile& output) {
+  const std::span<const unsigned char> content = buffers.content;
   if (has_utf8_signature(content)) {
     // Signed text is copied as it stands, without validation.
     if (!output.write(content.subspan(std::size(kUtf8Signature)))) return false;
@@ -81,7 +81,7 @@ bool merge_playlists(NativeStringView anchor) {
       if (!output.create(directory, target.merged_name)) return false;
       if (!output.write(std::span(kUtf8Signature))) return false;
     }
-    if (!write_candidate(buffers.content, buffers, output)) return false;
+    if (!write_candidate(buffers, output)) return false;
   }
   return output.is_open() && output.commit();
 }
