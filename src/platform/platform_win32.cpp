@@ -30,22 +30,6 @@ constexpr DWORD kReplaceRetryMilliseconds = 25;
 UINT console_code_page = CP_ACP;
 bool stdout_is_console = false;
 
-// Owns a kernel handle.
-class UniqueHandle {
- public:
-  explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  ~UniqueHandle() {
-    if (valid()) ::CloseHandle(handle_);
-  }
-  HANDLE get() const { return handle_; }
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-
- private:
-  HANDLE handle_;
-};
-
 struct FindCloser {
   void operator()(HANDLE search) const { ::FindClose(search); }
 };
