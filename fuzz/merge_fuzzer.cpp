@@ -92,12 +92,16 @@ std::string read_all(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The folder every input is built in, and standard output captured in a file.
+// The folder every input is built in, under $TMPDIR (which the fuzz script
+// points into the build tree and removes), and standard output captured in a
+// file.
 struct Workspace {
   fs::path folder;
   Workspace() {
-    char pattern[] = "/tmp/m3umerge-fuzz-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) std::abort();
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
+                          "/m3umerge-fuzz-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
     folder = pattern;
     std::FILE* capture = std::tmpfile();
     if (capture == nullptr || ::dup2(::fileno(capture), STDOUT_FILENO) < 0) std::abort();

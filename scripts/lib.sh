@@ -7,7 +7,7 @@ install_packages() {
   local missing=()
   local package
   for package in "$@"; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+    if [ "$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null)" != "install ok installed" ]; then
       missing+=("$package")
     fi
   done

@@ -29,13 +29,15 @@ for file in usr/share/man/man1/m3umerge.1.gz usr/share/doc/m3umerge/copyright \
   usr/share/doc/m3umerge/README.md usr/share/doc/m3umerge/CHANGELOG.md; do
   [ -f "$scratch/root/$file" ] || fail "$file missing from the .deb"
 done
-dpkg-deb -f "$deb" Depends | grep -q libc6 || fail "no computed dependencies"
+dpkg-deb -f "$deb" Depends >"$scratch/depends"
+grep -q libc6 "$scratch/depends" || fail "no computed dependencies"
 lintian --fail-on error --tag-display-limit 0 "$deb" || fail "lintian"
 
 tgz=$(ls "$packages"/m3umerge-*-Linux.tar.gz)
 echo "== $(basename "$tgz")"
-tar -tzf "$tgz" | grep -q '/bin/m3umerge$' || fail "no binary in the .tar.gz"
-tar -tzf "$tgz" | grep -q '/share/man/man1/m3umerge.1.gz$' || fail "no manual page in the .tar.gz"
+tar -tzf "$tgz" >"$scratch/tgz-files"
+grep -q '/bin/m3umerge$' "$scratch/tgz-files" || fail "no binary in the .tar.gz"
+grep -q '/share/man/man1/m3umerge.1.gz$' "$scratch/tgz-files" || fail "no manual page in the .tar.gz"
 
 zip=$(ls "$packages"/m3umerge-*-win64.zip)
 echo "== $(basename "$zip")"
@@ -51,9 +53,12 @@ listing=$(scripts/wine-run.sh "$exe" "$windows_anchor" </dev/null)
 [ "$(printf '%s\n' "$listing" | sort)" = $'aoi-sora.m3u\r\nchansons.m3u\r\nthemes.m3u\r' ] ||
   fail "listing from the zip: $listing"
 cmp "$scratch/zip-example/soundtrack.m3u" <(expected_for "$listing") || fail "merged bytes from the zip"
-strings "$exe" | grep -q '<longPathAware[^>]*>true</longPathAware>' || fail "no long-path manifest"
-strings "$exe" | grep -q 'level="asInvoker"' || fail "no asInvoker manifest"
-strings -el "$exe" | grep -q '^FileVersion$' || fail "no version information"
-strings -el "$exe" | grep -qx "$(sed -n 's/^project(m3umerge VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)" ||
+strings "$exe" >"$scratch/exe-strings"
+strings -el "$exe" >"$scratch/exe-wide-strings"
+grep -q '<longPathAware[^>]*>true</longPathAware>' "$scratch/exe-strings" || fail "no long-path manifest"
+grep -q 'level="asInvoker"' "$scratch/exe-strings" || fail "no asInvoker manifest"
+grep -q '^FileVersion$' "$scratch/exe-wide-strings" || fail "no version information"
+grep -qx "$(sed -n 's/^project(m3umerge VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)" \
+  "$scratch/exe-wide-strings" ||
   fail "version information does not carry the project's version"
 echo "packages: all checks passed"
