@@ -99,8 +99,8 @@ struct Workspace {
   fs::path folder;
   Workspace() {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                          "/m3umerge-fuzz-XXXXXX";
+    std::string pattern =
+        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/m3umerge-fuzz-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) std::abort();
     folder = pattern;
     std::FILE* capture = std::tmpfile();
