@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -27,28 +28,51 @@ using NativeStringView = std::basic_string_view<NativeChar>;
 namespace platform {
 
 #if defined(_WIN32)
+// A HANDLE; nullptr when there is none.
+using NativeHandle = void*;
+inline constexpr NativeHandle kNoHandle = nullptr;
 // Forward slashes are not taken as separators: only the backslash ends a
 // directory part.
 inline constexpr NativeChar kDirectorySeparator = L'\\';
+// The directory search gives its own stable order (alphabetical on NTFS).
+inline constexpr bool kListingIsOrdered = true;
 #else
+// A file descriptor; -1 when there is none.
+using NativeHandle = int;
+inline constexpr NativeHandle kNoHandle = -1;
 inline constexpr NativeChar kDirectorySeparator = '/';
+// readdir's order depends on the file system's history.
+inline constexpr bool kListingIsOrdered = false;
 #endif
 
-// Readies the process: selects `locale_name` for every locale category (a
-// locale the system does not know is ignored), makes a closed or broken
-// standard output harmless for print_line, and turns a file size limit into
-// a failed write instead of the end of the process.
+// Readies the process, before anything else runs: opens the null device on
+// any standard stream that is closed (so that no file the tool opens can
+// become one), selects `locale_name` for every locale category (a locale the
+// system does not know is ignored), makes a closed or broken standard output
+// harmless for print_line, turns a file size limit into a failed write
+// instead of the end of the process, and removes a pending temporary output
+// file when the user interrupts or ends the process.
 void prepare_process(const NativeChar* locale_name);
 
 // Writes `text` and a line end to standard output. On Windows the line end
-// is CR LF and characters the console cannot show become "?"; elsewhere the
-// bytes go out unchanged followed by LF. Failures are ignored.
+// is CR LF and characters the console cannot show become "?". Elsewhere the
+// bytes go out unchanged followed by LF, except that on a terminal every
+// control character (C0, DEL, C1 raw or UTF-8 encoded) becomes "?", so that a
+// name cannot drive the terminal. Failures are ignored.
 void print_line(NativeStringView text);
 
 // Whether two names in one directory name the same playlist, letters
 // compared without regard to case (ASCII letters on every system; on Windows
 // the file system's own case folding).
 bool same_file_name(NativeStringView a, NativeStringView b);
+
+// What tells one file from another on a system: device and inode, or volume
+// serial number and file index.
+struct FileIdentity {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
 
 // Names of directory entries, stored back to back to keep large folders small.
 class NameList {
@@ -65,7 +89,7 @@ class NameList {
   std::vector<std::pair<std::uint32_t, std::uint32_t>> spans_;  // offset, length
 };
 
-// An open directory; files are opened relative to it.
+// An open directory; files are opened in it.
 class Directory {
  public:
   Directory() = default;
@@ -77,33 +101,62 @@ class Directory {
   // when the system cannot open it (also when the path is too long for it).
   bool open(NativeStringView path);
 
-  // Lists the entries whose names end in `extension` (ASCII letters in any
-  // case) and that are regular files or may be one (a link that cannot be
-  // followed); directories, pipes, sockets and devices are left out. On
-  // Windows the order is the directory search's; elsewhere names are sorted
-  // byte by byte with ASCII letters folded to upper case, ties broken by the
-  // raw bytes. Returns false when the directory cannot be read.
-  bool list_files(NativeStringView extension, NameList& names) const;
+  // Adds to `names`, in the system's listing order, the entries whose names
+  // `wanted` accepts and that are regular files or may be one (a link that
+  // cannot be followed); directories, pipes, sockets and devices are left
+  // out. Returns false when the directory cannot be read.
+  bool list_files(bool (*wanted)(NativeStringView name), NameList& names) const;
 
-  // Reads the whole regular file `name` into `content` when it holds at most
-  // `limit` bytes. Returns false, with `content` unspecified, when the file
-  // cannot be opened or read, is not a regular file, is larger than `limit`,
-  // or changed size while it was read.
-  bool read_file(NativeStringView name, std::size_t limit,
-                 std::vector<unsigned char>& content) const;
+  // The identity of the entry `name` itself (a link is not followed), or
+  // nothing when there is no such entry or it cannot be examined.
+  std::optional<FileIdentity> identify(NativeStringView name) const;
 
+#if defined(_WIN32)
+  // The directory as an absolute path with the \\?\ prefix, ending in a
+  // backslash: every file is reached through it, whatever its length.
   const NativeString& path() const { return path_; }
-  std::intptr_t native_handle() const { return handle_; }
 
  private:
   NativeString path_;
-  std::intptr_t handle_ = -1;  // a descriptor where the system has one
+#else
+  NativeHandle handle() const { return handle_; }
+
+ private:
+  NativeHandle handle_ = kNoHandle;
+#endif
+};
+
+// A candidate opened for reading, shared with other programs that read,
+// write or delete it.
+class InputFile {
+ public:
+  InputFile() = default;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile();
+
+  // Opens `name` in `directory` without waiting on pipes or devices. Returns
+  // false when it cannot be opened or is not a regular (disk) file.
+  bool open(const Directory& directory, NativeStringView name);
+  const FileIdentity& identity() const { return identity_; }
+
+  // Reads the whole open file into `content` when it holds at most `limit`
+  // bytes. Returns false, with `content` unspecified, when it cannot be read,
+  // is larger than `limit` or changed size while it was read.
+  bool read(std::size_t limit, std::vector<unsigned char>& content);
+
+ private:
+  NativeHandle handle_ = kNoHandle;
+  FileIdentity identity_;
+  std::uint64_t size_ = 0;
 };
 
 // A file written under a temporary name in its directory and moved to its
 // final name by commit() only after every byte reached the disk. Until then
-// whatever stands at the final name is untouched; the destructor removes the
-// temporary file unless it was committed.
+// whatever stands at the final name is untouched; the temporary file is
+// removed when a write fails, by the destructor unless it was committed, and
+// by prepare_process's handlers when the process is interrupted. One
+// AtomicFile at a time may be open in a process.
 class AtomicFile {
  public:
   AtomicFile() = default;
@@ -113,32 +166,46 @@ class AtomicFile {
 
   // Checks that `name` in `directory` can be replaced (neither a directory
   // nor a read-only file stands there) and creates the temporary file
-  // exclusively, never following an existing file or link. Returns false,
-  // with nothing created, when either fails. `directory` must outlive this.
+  // exclusively under a random name, never following an existing file or
+  // link, readable by its owner alone until commit. Returns false, with
+  // nothing created, when either fails. `directory` must outlive this.
   bool create(const Directory& directory, NativeStringView name);
-  bool is_open() const { return directory_ != nullptr; }
+  // True from a successful create() until commit, a failed write or discard.
+  bool is_open() const { return handle_ != kNoHandle; }
 
-  // Appends bytes. After a failed write every later write and commit() fail.
+  // Appends bytes. A failed write removes the temporary file; every later
+  // write and commit() then fail.
   bool write(std::span<const unsigned char> bytes);
   bool write(std::string_view bytes);
 
-  // Writes out the buffer, flushes the file to disk and renames it over the
-  // final name, keeping the permission bits of a file it replaces (POSIX).
-  // On failure the temporary file is removed and the final name keeps what
-  // it held.
+  // Writes out the buffer, flushes the file to disk and puts it in place of
+  // the final name, keeping what the user set on a file it replaces: the
+  // permission bits and, where the process may, owner and group (POSIX); the
+  // attributes and security (Windows). On failure the temporary file is
+  // removed and the final name keeps what it held.
   bool commit();
+
+  // Removes the temporary file; the final name keeps what it held.
+  void discard();
 
  private:
   bool flush_buffer();
   bool write_through(std::span<const unsigned char> bytes);
-  void discard();
 
   const Directory* directory_ = nullptr;
   NativeString name_;
   NativeString temporary_name_;
-  std::intptr_t handle_ = -1;
-  unsigned kept_mode_ = 0;  // permission bits to keep, 0 when none
-  bool failed_ = false;
+  NativeHandle handle_ = kNoHandle;
+#if defined(_WIN32)
+  std::optional<unsigned long> replaced_attributes_;  // of the file replaced, if any
+#else
+  struct Owner {
+    unsigned mode;
+    unsigned user;
+    unsigned group;
+  };
+  std::optional<Owner> replaced_owner_;  // of the file replaced, if any
+#endif
   std::uint64_t written_ = 0;       // bytes handed to the system so far
   std::uint64_t written_back_ = 0;  // of those, bytes it was asked to put on disk
   std::vector<unsigned char> buffer_;

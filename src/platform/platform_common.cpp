@@ -19,8 +19,17 @@ NativeStringView NameList::operator[](std::size_t index) const {
   return NativeStringView(characters_).substr(offset, length);
 }
 
+NativeString temporary_name(NativeStringView prefix, std::uint64_t bits, int digits) {
+  NativeString name(prefix);
+  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) {
+    name += NativeChar("0123456789abcdef"[(bits >> shift) & 0xF]);
+  }
+  name += M3U_NATIVE(".tmp");
+  return name;
+}
+
 bool AtomicFile::write(std::span<const unsigned char> bytes) {
-  if (failed_ || handle_ == -1) return false;
+  if (!is_open()) return false;
   if (buffer_.size() + bytes.size() > buffer_.capacity() && !flush_buffer()) return false;
   if (bytes.size() >= buffer_.capacity()) return write_through(bytes);
   buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
@@ -38,8 +47,9 @@ bool AtomicFile::flush_buffer() {
 }
 
 bool AtomicFile::write_through(std::span<const unsigned char> bytes) {
-  if (failed_ || !write_all(handle_, bytes.data(), bytes.size())) {
-    failed_ = true;
+  if (!is_open() || !write_all(handle_, bytes.data(), bytes.size())) {
+    // Nothing this file holds will be used: it goes at once.
+    discard();
     return false;
   }
   written_ += bytes.size();

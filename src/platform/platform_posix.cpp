@@ -2,24 +2,55 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(__APPLE__)
+#include <sys/random.h>
+#endif
 
+#include <cassert>
 #include <cerrno>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <string>
 
-#include "platform/ascii_case.h"
 #include "platform/platform.h"
 #include "platform/platform_internal.h"
+
+namespace {
+
+// The temporary file that an interruption must not leave behind: a directory
+// descriptor and a name in fixed storage, all a signal handler can use. The
+// descriptor is -1 whenever no temporary file exists.
+constexpr std::size_t kTemporaryNameCapacity = 32;
+volatile std::sig_atomic_t pending_directory = -1;
+char pending_name[kTemporaryNameCapacity] = {};
+
+}  // namespace
+
+extern "C" {
+// Removes the pending temporary file, then ends the process by the signal's
+// default action, so that whoever started the tool sees how it ended.
+static void remove_temporary_and_end(int signal_number) {
+  const int directory = pending_directory;
+  if (directory >= 0) (void)::unlinkat(directory, pending_name, 0);
+  (void)std::signal(signal_number, SIG_DFL);
+  (void)std::raise(signal_number);
+}
+}
 
 namespace m3umerge::platform {
 namespace {
 
-int as_fd(std::intptr_t handle) { return static_cast<int>(handle); }
-
 constexpr int kTemporaryNameAttempts = 100;
+constexpr NativeStringView kTemporaryPrefix = ".m3umerge-";
+constexpr int kTemporaryDigits = 16;
+static_assert(kTemporaryPrefix.size() + kTemporaryDigits + 4 < kTemporaryNameCapacity);
+
+// The signals by which a user interrupts or ends the tool.
+constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
 
 // Owns a file descriptor.
 class UniqueFd {
@@ -40,6 +71,92 @@ struct DirCloser {
   void operator()(DIR* dir) const { ::closedir(dir); }
 };
 
+// Blocks the ending signals while it lives, so that a temporary file and the
+// record of it for the handlers come into being together.
+class EndingSignalsBlocked {
+ public:
+  EndingSignalsBlocked() {
+    sigset_t blocked;
+    ::sigemptyset(&blocked);
+    for (const int signal_number : kEndingSignals) ::sigaddset(&blocked, signal_number);
+    ::sigprocmask(SIG_BLOCK, &blocked, &previous_);
+  }
+  EndingSignalsBlocked(const EndingSignalsBlocked&) = delete;
+  EndingSignalsBlocked& operator=(const EndingSignalsBlocked&) = delete;
+  ~EndingSignalsBlocked() { ::sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+
+ private:
+  sigset_t previous_{};
+};
+
+void remember_temporary(int directory_fd, const NativeString& name) {
+  assert(name.size() < kTemporaryNameCapacity);
+  pending_directory = -1;
+  name.copy(pending_name, kTemporaryNameCapacity - 1);
+  pending_name[name.size()] = '\0';
+  pending_directory = directory_fd;
+}
+
+void forget_temporary() { pending_directory = -1; }
+
+// Makes sure descriptors 0, 1 and 2 are open, on the null device where they
+// were closed: otherwise the next file opened takes the lowest free number
+// and standard output (or input) silently becomes that file.
+void open_standard_streams() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free descriptor is `fd` itself.
+    if (::open("/dev/null", O_RDWR) != fd) std::_Exit(EXIT_FAILURE);
+  }
+}
+
+void remove_temporary_on_ending_signals() {
+  for (const int signal_number : kEndingSignals) {
+    struct sigaction current {};
+    // A signal ignored when the tool started (nohup, a background job) stays
+    // ignored.
+    if (::sigaction(signal_number, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) {
+      continue;
+    }
+    struct sigaction action {};
+    action.sa_handler = remove_temporary_and_end;
+    ::sigemptyset(&action.sa_mask);
+    for (const int other : kEndingSignals) ::sigaddset(&action.sa_mask, other);
+    (void)::sigaction(signal_number, &action, nullptr);
+  }
+}
+
+// 64 random bits from the system, or, where it has none to give, bits that
+// still differ between processes and attempts.
+std::uint64_t random_bits(int attempt) {
+  std::uint64_t bits = 0;
+  if (::getentropy(&bits, sizeof bits) == 0) return bits;
+  timespec now{};
+  (void)::clock_gettime(CLOCK_REALTIME, &now);
+  bits = (std::uint64_t(now.tv_sec) << 32) ^ std::uint64_t(now.tv_nsec) ^
+         (std::uint64_t(::getpid()) << 20) ^ std::uint64_t(attempt);
+  // splitmix64's finaliser spreads the differences over every digit.
+  bits = (bits ^ (bits >> 30)) * 0xBF58476D1CE4E5B9u;
+  bits = (bits ^ (bits >> 27)) * 0x94D049BB133111EBu;
+  return bits ^ (bits >> 31);
+}
+
+// Puts what was written to `fd` on the disk.
+bool flush_to_disk(int fd) {
+#if defined(F_FULLFSYNC)
+  // macOS's fsync leaves the data in the drive's cache; some file systems
+  // refuse F_FULLFSYNC, and fsync is what they offer.
+  if (::fcntl(fd, F_FULLFSYNC) == 0) return true;
+#endif
+  return ::fsync(fd) == 0;
+}
+
+mode_t current_umask() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return mask;
+}
+
 // Whether a listed entry may be a regular file. Most file systems say what an
 // entry is in the listing itself; only links and entries of unknown type cost
 // a stat. A link that cannot be followed stays in: opening it will fail.
@@ -57,17 +174,33 @@ bool may_be_regular_file(int directory_fd, const dirent& entry) {
   }
 }
 
-NativeString temporary_name() {
-  static unsigned counter = 0;
-  return ".m3umerge-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
+bool is_control(unsigned char c) { return c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0); }
+
+// Writes `text` for a terminal: UTF-8 sequences as they are, except the C1
+// controls U+0080 to U+009F; every control byte, and every byte 80 to 9F that
+// is not inside a UTF-8 sequence, as "?".
+void write_for_terminal(std::string_view text, std::FILE* out) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+    if (is_control(c) || (c == 0xC2 && next >= 0x80 && next < 0xA0)) {
+      (void)std::fputc('?', out);
+      i += is_control(c) ? 1 : 2;
+      continue;
+    }
+    std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    std::size_t end = i + 1;
+    while (end < i + length && end < text.size() && (text[end] & 0xC0) == 0x80) ++end;
+    (void)std::fwrite(text.data() + i, 1, end - i, out);
+    i = end;
+  }
 }
 
 }  // namespace
 
-bool write_all(std::intptr_t handle, const unsigned char* data, std::size_t size) {
-  const int fd = as_fd(handle);
+bool write_all(NativeHandle handle, const unsigned char* data, std::size_t size) {
   while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
+    const ssize_t written = ::write(handle, data, size);
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) return false;
     data += written;
@@ -76,9 +209,9 @@ bool write_all(std::intptr_t handle, const unsigned char* data, std::size_t size
   return true;
 }
 
-void start_writeback(std::intptr_t handle, std::uint64_t offset, std::uint64_t length) {
+void start_writeback(NativeHandle handle, std::uint64_t offset, std::uint64_t length) {
 #if defined(__linux__)
-  (void)::sync_file_range(as_fd(handle), static_cast<off_t>(offset), static_cast<off_t>(length),
+  (void)::sync_file_range(handle, static_cast<off_t>(offset), static_cast<off_t>(length),
                           SYNC_FILE_RANGE_WRITE);
 #else
   (void)handle, (void)offset, (void)length;
@@ -86,34 +219,43 @@ void start_writeback(std::intptr_t handle, std::uint64_t offset, std::uint64_t l
 }
 
 void prepare_process(const NativeChar* locale_name) {
+  open_standard_streams();
   (void)std::setlocale(LC_ALL, locale_name);
   // A reader that went away must not end the merge; writes just fail.
   (void)std::signal(SIGPIPE, SIG_IGN);
   (void)std::signal(SIGXFSZ, SIG_IGN);
+  remove_temporary_on_ending_signals();
 }
 
 void print_line(NativeStringView text) {
-  (void)std::fwrite(text.data(), 1, text.size(), stdout);
+  // Standard output stays what it was when the tool started.
+  static const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+  if (terminal) {
+    write_for_terminal(text, stdout);
+  } else {
+    (void)std::fwrite(text.data(), 1, text.size(), stdout);
+  }
   (void)std::fputc('\n', stdout);
 }
 
 bool same_file_name(NativeStringView a, NativeStringView b) {
-  return equals_ignoring_ascii_case(a, b);
+  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [&](char x, char y) { return upper(x) == upper(y); });
 }
 
 Directory::~Directory() {
-  if (handle_ >= 0) ::close(as_fd(handle_));
+  if (handle_ != kNoHandle) ::close(handle_);
 }
 
 bool Directory::open(NativeStringView path) {
-  path_ = path;
-  handle_ = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  return handle_ >= 0;
+  handle_ = ::open(NativeString(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return handle_ != kNoHandle;
 }
 
-bool Directory::list_files(NativeStringView extension, NameList& names) const {
+bool Directory::list_files(bool (*wanted)(NativeStringView name), NameList& names) const {
   // The directory stream takes its own descriptor: ours stays for openat.
-  const int listing_fd = ::fcntl(as_fd(handle_), F_DUPFD_CLOEXEC, 0);
+  const int listing_fd = ::fcntl(handle_, F_DUPFD_CLOEXEC, 0);
   if (listing_fd < 0) return false;
   const std::unique_ptr<DIR, DirCloser> listing(::fdopendir(listing_fd));
   if (!listing) {
@@ -124,37 +266,47 @@ bool Directory::list_files(NativeStringView extension, NameList& names) const {
   for (;;) {
     errno = 0;
     const dirent* entry = ::readdir(listing.get());
-    if (entry == nullptr) {
-      if (errno != 0) return false;
-      break;
-    }
+    if (entry == nullptr) return errno == 0;
     const NativeStringView name(entry->d_name);
-    if (ends_with_ignoring_ascii_case(name, extension) &&
-        may_be_regular_file(as_fd(handle_), *entry)) {
-      names.add(name);
-    }
+    if (wanted(name) && may_be_regular_file(handle_, *entry)) names.add(name);
   }
-  names.sort([](NativeStringView a, NativeStringView b) { return name_less(a, b); });
+}
+
+std::optional<FileIdentity> Directory::identify(NativeStringView name) const {
+  struct stat status {};
+  if (::fstatat(handle_, NativeString(name).c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    return std::nullopt;
+  }
+  return FileIdentity{std::uint64_t(status.st_dev), std::uint64_t(status.st_ino)};
+}
+
+InputFile::~InputFile() {
+  if (handle_ != kNoHandle) ::close(handle_);
+}
+
+bool InputFile::open(const Directory& directory, NativeStringView name) {
+  // Non-blocking, so that a pipe that took a playlist's place cannot hang us
+  // before the type check below turns it away.
+  handle_ = ::openat(directory.handle(), NativeString(name).c_str(),
+                     O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  struct stat status {};
+  if (handle_ == kNoHandle || ::fstat(handle_, &status) != 0 || !S_ISREG(status.st_mode) ||
+      status.st_size < 0) {
+    return false;
+  }
+  identity_ = {std::uint64_t(status.st_dev), std::uint64_t(status.st_ino)};
+  size_ = static_cast<std::uint64_t>(status.st_size);
   return true;
 }
 
-bool Directory::read_file(NativeStringView name, std::size_t limit,
-                          std::vector<unsigned char>& content) const {
-  // Non-blocking, so that a pipe that took a playlist's place cannot hang us
-  // before the type check below turns it away.
-  const UniqueFd file(::openat(as_fd(handle_), NativeString(name).c_str(),
-                               O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-  struct stat status {};
-  if (file.get() < 0 || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
-      status.st_size < 0 || static_cast<std::uint64_t>(status.st_size) > limit) {
-    return false;
-  }
-  const auto size = static_cast<std::size_t>(status.st_size);
+bool InputFile::read(std::size_t limit, std::vector<unsigned char>& content) {
+  if (handle_ == kNoHandle || size_ > limit) return false;
+  const auto size = static_cast<std::size_t>(size_);
   // One byte of room beyond the size tells a file that grew meanwhile.
   content.resize(size + 1);
   std::size_t total = 0;
   for (;;) {
-    const ssize_t got = ::read(file.get(), content.data() + total, size + 1 - total);
+    const ssize_t got = ::read(handle_, content.data() + total, size + 1 - total);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return false;
     total += static_cast<std::size_t>(got);
@@ -169,8 +321,9 @@ bool Directory::read_file(NativeStringView name, std::size_t limit,
 AtomicFile::~AtomicFile() { discard(); }
 
 bool AtomicFile::create(const Directory& directory, NativeStringView name) {
-  const int directory_fd = as_fd(directory.native_handle());
-  const NativeString final_name(name);
+  const int directory_fd = directory.handle();
+  NativeString final_name(name);
+  std::optional<Owner> replaced;
   struct stat existing {};
   if (::fstatat(directory_fd, final_name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
     if (S_ISDIR(existing.st_mode)) return false;
@@ -180,56 +333,79 @@ bool AtomicFile::create(const Directory& directory, NativeStringView name) {
       const bool read_only = (existing.st_mode & 0222) == 0 ||
                              ::faccessat(directory_fd, final_name.c_str(), W_OK, AT_EACCESS) != 0;
       if (read_only) return false;
-      kept_mode_ = existing.st_mode & 07777;
+      replaced = Owner{existing.st_mode & 07777u, existing.st_uid, existing.st_gid};
     }
   } else if (errno != ENOENT) {
     return false;
   }
+  // Whatever may fail for want of memory fails before the file exists.
+  buffer_.reserve(kAtomicFileBufferBytes);
+  // Until commit the content is the owner's alone, or as private as the
+  // playlist it replaces.
+  const mode_t private_mode = replaced ? (replaced->mode & 0600u) : 0600u;
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-    NativeString candidate = temporary_name();
-    const int fd = ::openat(directory_fd, candidate.c_str(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    NativeString temporary =
+        temporary_name(kTemporaryPrefix, random_bits(attempt), kTemporaryDigits);
+    int fd = -1;
+    int error = 0;
+    {
+      const EndingSignalsBlocked blocked;
+      fd = ::openat(directory_fd, temporary.c_str(),
+                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, private_mode);
+      error = errno;
+      if (fd >= 0) remember_temporary(directory_fd, temporary);
+    }
     if (fd >= 0) {
       directory_ = &directory;
-      name_ = final_name;
-      temporary_name_ = std::move(candidate);
+      name_ = std::move(final_name);
+      temporary_name_ = std::move(temporary);
       handle_ = fd;
-      buffer_.reserve(kAtomicFileBufferBytes);
+      replaced_owner_ = replaced;
       return true;
     }
-    if (errno != EEXIST) return false;
+    if (error != EEXIST) return false;
   }
   return false;
 }
 
 bool AtomicFile::commit() {
-  if (handle_ < 0) return false;
-  const int fd = as_fd(handle_);
-  if (kept_mode_ != 0) (void)::fchmod(fd, kept_mode_);
-  bool done = flush_buffer() && ::fsync(fd) == 0;
-  done = (::close(fd) == 0) && done;
-  handle_ = -1;
-  const int directory_fd = as_fd(directory_->native_handle());
+  if (!is_open()) return false;
+  if (replaced_owner_) {
+    // Merging a user's folder as root leaves the playlist theirs; an
+    // ordinary user may not give a file away (EPERM) and keeps it. The mode
+    // comes after: a change of owner clears set-id bits.
+    (void)::fchown(handle_, replaced_owner_->user, replaced_owner_->group);
+    (void)::fchmod(handle_, replaced_owner_->mode);
+  } else {
+    (void)::fchmod(handle_, 0666u & ~current_umask());
+  }
+  // A failed write has removed the file already.
+  if (!flush_buffer()) return false;
+  bool done = flush_to_disk(handle_);
+  done = (::close(handle_) == 0) && done;
+  handle_ = kNoHandle;
+  const int directory_fd = directory_->handle();
   done =
       done && ::renameat(directory_fd, temporary_name_.c_str(), directory_fd, name_.c_str()) == 0;
   if (!done) {
     discard();
     return false;
   }
+  forget_temporary();
   temporary_name_.clear();
   // The rename itself reaches the disk with the directory.
-  (void)::fsync(directory_fd);
+  (void)flush_to_disk(directory_fd);
   return true;
 }
 
 void AtomicFile::discard() {
-  if (handle_ >= 0) ::close(as_fd(handle_));
-  handle_ = -1;
+  if (handle_ != kNoHandle) ::close(handle_);
+  handle_ = kNoHandle;
   if (directory_ != nullptr && !temporary_name_.empty()) {
-    (void)::unlinkat(as_fd(directory_->native_handle()), temporary_name_.c_str(), 0);
+    forget_temporary();
+    (void)::unlinkat(directory_->handle(), temporary_name_.c_str(), 0);
   }
   temporary_name_.clear();
-  failed_ = true;
 }
 
 }  // namespace m3umerge::platform

@@ -1,50 +1,97 @@
+// rand_s is declared only when asked for.
+#define _CRT_RAND_S
 #include <windows.h>
 // after windows.h
 #include <fcntl.h>
 #include <io.h>
 
+#include <cassert>
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <memory>
 #include <string>
 
-#include "platform/ascii_case.h"
 #include "platform/platform.h"
 #include "platform/platform_internal.h"
 
 namespace m3umerge::platform {
 namespace {
 
-// Handles travel as integers through the portable header.
-HANDLE as_handle(std::intptr_t handle) {
-  return reinterpret_cast<HANDLE>(handle);  // NOLINT(performance-no-int-to-ptr)
-}
-
 constexpr DWORD kMaxChunk = 1u << 30;
 constexpr int kTemporaryNameAttempts = 100;
-// A virus scanner or indexer may hold the merged playlist for a moment.
-constexpr int kReplaceAttempts = 5;
-constexpr DWORD kReplaceRetryMilliseconds = 25;
-
-UINT console_code_page = CP_ACP;
-bool stdout_is_console = false;
+constexpr std::wstring_view kTemporaryPrefix = L"~m3u";
+constexpr int kTemporaryDigits = 12;
+// A virus scanner, indexer or sync client may hold the merged playlist for
+// a while: the replace is tried again after 25, 50, ... 800 ms, about 2 s in
+// all, before the earlier playlist is left as it is.
+constexpr DWORD kFirstReplaceDelayMilliseconds = 25;
+constexpr DWORD kReplaceDelaysMilliseconds = 2000;
+// What a replaced playlist keeps of its attributes; read-only never reaches
+// here (such a playlist is left alone).
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 struct FindCloser {
   void operator()(HANDLE search) const { ::FindClose(search); }
 };
 
-struct FileCloser {
-  void operator()(FILE* file) const { (void)std::fclose(file); }
-};
+HANDLE as_handle(NativeHandle handle) { return handle; }
+
+// CreateFileW's result as a NativeHandle: nullptr on failure.
+NativeHandle opened(HANDLE file) { return file == INVALID_HANDLE_VALUE ? kNoHandle : file; }
+
+// The temporary file that closing the console must not leave behind. The
+// console's control handler runs on a thread of its own: the path is handed
+// over under the lock, which the handler keeps until the process ends.
+SRWLOCK pending_lock = SRWLOCK_INIT;
+const wchar_t* pending_path = nullptr;
+
+// Creates the temporary file at `path` (CREATE_NEW) and records it for the
+// console handler in one step; GetLastError tells why it failed.
+HANDLE create_temporary(const std::wstring& path, DWORD attributes) {
+  ::AcquireSRWLockExclusive(&pending_lock);
+  // Delete sharing lets the console handler remove it while it is open.
+  const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                                    CREATE_NEW, attributes, nullptr);
+  const DWORD error = ::GetLastError();
+  if (file != INVALID_HANDLE_VALUE) pending_path = path.c_str();
+  ::ReleaseSRWLockExclusive(&pending_lock);
+  ::SetLastError(error);
+  return file;
+}
+
+void forget_temporary() {
+  ::AcquireSRWLockExclusive(&pending_lock);
+  pending_path = nullptr;
+  ::ReleaseSRWLockExclusive(&pending_lock);
+}
+
+// Ctrl+C, Ctrl+Break, closing the window, logging off and shutting down end
+// the process without unwinding: the temporary file goes first (it is open
+// with delete sharing, so the deletion takes effect as the process ends).
+BOOL WINAPI remove_temporary_on_console_event(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      ::AcquireSRWLockExclusive(&pending_lock);
+      if (pending_path != nullptr) (void)::DeleteFileW(pending_path);
+      return FALSE;  // the default handler ends the process
+    default:
+      return FALSE;
+  }
+}
 
 // The code page of a runtime locale name such as "Japanese_Japan.932".
 UINT code_page_of(const wchar_t* locale) {
   const wchar_t* dot = locale != nullptr ? std::wcsrchr(locale, L'.') : nullptr;
   if (dot == nullptr) return CP_ACP;
   const std::wstring_view suffix(dot + 1);
-  if (equals_ignoring_ascii_case(suffix, std::wstring_view(L"utf8")) ||
-      equals_ignoring_ascii_case(suffix, std::wstring_view(L"utf-8"))) {
+  if (suffix == L"utf8" || suffix == L"UTF8" || suffix == L"utf-8" || suffix == L"UTF-8") {
     return CP_UTF8;
   }
   wchar_t* end = nullptr;
@@ -75,68 +122,134 @@ std::string to_code_page(std::wstring_view text, UINT code_page) {
   return bytes;
 }
 
-bool replace_file(const std::wstring& from, const std::wstring& to) {
-  for (int attempt = 1;; ++attempt) {
-    if (::MoveFileExW(from.c_str(), to.c_str(),
-                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      return true;
+// `path` as an absolute path with the \\?\ prefix (\\?\UNC\ for a share), so
+// that no length limit, trailing-dot rule or device name such as CON or COM1
+// applies to it; ".", ".." and forward slashes are resolved first, as Windows
+// always resolved them. A path that has the prefix already stays as it is.
+// Empty when the path cannot be resolved.
+std::wstring long_path(const std::wstring& path) {
+  if (path.starts_with(LR"(\\?\)") || path.starts_with(LR"(\\.\)")) return path;
+  std::wstring full(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length =
+        ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length == 0) return {};
+    if (length < full.size()) {
+      full.resize(length);
+      break;
     }
-    const DWORD error = ::GetLastError();
-    const bool held = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
-                      error == ERROR_LOCK_VIOLATION;
-    if (!held || attempt == kReplaceAttempts) return false;
-    ::Sleep(kReplaceRetryMilliseconds);
+    full.resize(length);  // the room it needs, terminator included
   }
+  if (full.starts_with(LR"(\\?\)") || full.starts_with(LR"(\\.\)")) return full;
+  if (full.starts_with(LR"(\\)")) return LR"(\\?\UNC\)" + full.substr(2);
+  return LR"(\\?\)" + full;
 }
 
-std::wstring temporary_name() {
-  static unsigned counter = 0;
-  return L"~m3umerge-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-         std::to_wstring(counter++) + L".tmp";
+// `name` in `directory`, resolved: a merged playlist's name may hold "./" or
+// "/" (only the backslash ends the anchor's folder part).
+std::wstring resolve(const Directory& directory, std::wstring_view name) {
+  std::wstring path = directory.path();
+  if (name.find(L'/') == std::wstring_view::npos) return path.append(name);
+  // Back to the form GetFullPathNameW resolves, then prefixed again.
+  if (path.starts_with(LR"(\\?\UNC\)")) {
+    path.replace(0, 8, LR"(\\)");
+  } else if (path.starts_with(LR"(\\?\)")) {
+    path.erase(0, 4);
+  }
+  return long_path(path.append(name));
+}
+
+std::uint64_t random_bits(int attempt) {
+  unsigned high = 0;
+  unsigned low = 0;
+  if (::rand_s(&high) == 0 && ::rand_s(&low) == 0) return (std::uint64_t(high) << 32) | low;
+  // No random numbers: the clock and the process still tell runs apart.
+  LARGE_INTEGER now{};
+  ::QueryPerformanceCounter(&now);
+  return std::uint64_t(now.QuadPart) ^ (std::uint64_t(::GetCurrentProcessId()) << 32) ^
+         std::uint64_t(attempt);
+}
+
+bool is_held(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+         error == ERROR_LOCK_VIOLATION || error == ERROR_UNABLE_TO_REMOVE_REPLACED;
+}
+
+// Puts `from` in the place of the existing file `to`, keeping its
+// attributes, security and alternate streams; falls back to a plain move on
+// a file system that cannot replace.
+bool replace_existing(const std::wstring& from, const std::wstring& to) {
+  if (::ReplaceFileW(to.c_str(), from.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                     nullptr)) {
+    return true;
+  }
+  const DWORD error = ::GetLastError();
+  if (is_held(error)) return false;
+  if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return true;
+  }
+  // The caller tells a held file by the last error.
+  return false;
+}
+
+bool move_into_place(const std::wstring& from, const std::wstring& to, bool replaces) {
+  DWORD waited = 0;
+  for (DWORD delay = kFirstReplaceDelayMilliseconds;; delay *= 2) {
+    const bool moved = replaces ? replace_existing(from, to)
+                                : ::MoveFileExW(from.c_str(), to.c_str(),
+                                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (moved) return true;
+    if (!is_held(::GetLastError()) || waited + delay > kReplaceDelaysMilliseconds) return false;
+    ::Sleep(delay);
+    waited += delay;
+  }
 }
 
 }  // namespace
 
-bool write_all(std::intptr_t handle, const unsigned char* data, std::size_t size) {
-  const HANDLE file = as_handle(handle);
+bool write_all(NativeHandle handle, const unsigned char* data, std::size_t size) {
   while (size > 0) {
     DWORD written = 0;
     const DWORD chunk = size > kMaxChunk ? kMaxChunk : static_cast<DWORD>(size);
-    if (!::WriteFile(file, data, chunk, &written, nullptr) || written == 0) return false;
+    if (!::WriteFile(as_handle(handle), data, chunk, &written, nullptr) || written == 0) {
+      return false;
+    }
     data += written;
     size -= written;
   }
   return true;
 }
 
-void start_writeback(std::intptr_t, std::uint64_t, std::uint64_t) {
+void start_writeback(NativeHandle, std::uint64_t, std::uint64_t) {
   // Windows starts writing back on its own; FlushFileBuffers waits for it.
 }
 
 void prepare_process(const NativeChar* locale_name) {
-  const wchar_t* locale = ::_wsetlocale(LC_ALL, locale_name);
-  console_code_page = code_page_of(locale != nullptr ? locale : ::_wsetlocale(LC_CTYPE, nullptr));
-  DWORD mode = 0;
-  const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
-  stdout_is_console =
-      out != nullptr && out != INVALID_HANDLE_VALUE && ::GetConsoleMode(out, &mode) != 0;
+  (void)::_wsetlocale(LC_ALL, locale_name);
   // Line ends are written as CR LF by print_line itself.
   if (::_fileno(stdout) >= 0) (void)::_setmode(::_fileno(stdout), _O_BINARY);
   ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  (void)::SetConsoleCtrlHandler(remove_temporary_on_console_event, TRUE);
 }
 
 void print_line(NativeStringView text) {
-  if (stdout_is_console) {
+  // Both are fixed once the locale is set, before anything is printed.
+  static const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  static const bool console = [] {
+    DWORD mode = 0;
+    return out != nullptr && out != INVALID_HANDLE_VALUE && ::GetConsoleMode(out, &mode) != 0;
+  }();
+  static const UINT code_page = code_page_of(::_wsetlocale(LC_CTYPE, nullptr));
+  if (console) {
     // The console takes UTF-16 as it is; the runtime's own wide output would
     // stop at the first character the code page lacks.
     std::wstring line(text);
     line += L"\r\n";
     DWORD written = 0;
-    (void)::WriteConsoleW(::GetStdHandle(STD_OUTPUT_HANDLE), line.data(),
-                          static_cast<DWORD>(line.size()), &written, nullptr);
+    (void)::WriteConsoleW(out, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     return;
   }
-  std::string line = to_code_page(text, console_code_page);
+  std::string line = to_code_page(text, code_page);
   line += "\r\n";
   (void)std::fwrite(line.data(), 1, line.size(), stdout);
 }
@@ -149,47 +262,79 @@ bool same_file_name(NativeStringView a, NativeStringView b) {
 Directory::~Directory() = default;
 
 bool Directory::open(NativeStringView path) {
-  path_ = path;
-  const DWORD attributes = ::GetFileAttributesW(path_.c_str());
+  path_ = long_path(std::wstring(path));
+  const DWORD attributes =
+      path_.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(path_.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool Directory::list_files(NativeStringView extension, NameList& names) const {
-  const std::wstring pattern = path_ + L"*" + std::wstring(extension);
+bool Directory::list_files(bool (*wanted)(NativeStringView name), NameList& names) const {
   WIN32_FIND_DATAW entry;
-  const HANDLE search = ::FindFirstFileW(pattern.c_str(), &entry);
+  const HANDLE search =
+      ::FindFirstFileExW((path_ + L"*").c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch,
+                         nullptr, FIND_FIRST_EX_LARGE_FETCH);
   if (search == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
   const std::unique_ptr<void, FindCloser> search_owner(search);
   do {
     if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
-    // The search also matches short 8.3 aliases, so "x.m3u8" comes back for
-    // "*.m3u"; such a file is UTF-8 without signature, not a playlist of ours.
     const NativeStringView name(entry.cFileName);
-    if (ends_with_ignoring_ascii_case(name, extension)) names.add(name);
+    if (wanted(name)) names.add(name);
   } while (::FindNextFileW(search, &entry));
   return ::GetLastError() == ERROR_NO_MORE_FILES;
 }
 
-bool Directory::read_file(NativeStringView name, std::size_t limit,
-                          std::vector<unsigned char>& content) const {
-  FILE* opened = nullptr;
-  if (::_wfopen_s(&opened, (path_ + std::wstring(name)).c_str(), L"rb") != 0 || !opened) {
-    return false;
-  }
-  const std::unique_ptr<FILE, FileCloser> file(opened);
+std::optional<FileIdentity> Directory::identify(NativeStringView name) const {
+  const HANDLE file = ::CreateFileW(
+      resolve(*this, name).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION information{};
+  const bool known = ::GetFileInformationByHandle(file, &information) != 0;
+  ::CloseHandle(file);
+  if (!known) return std::nullopt;
+  return FileIdentity{
+      information.dwVolumeSerialNumber,
+      (std::uint64_t(information.nFileIndexHigh) << 32) | information.nFileIndexLow};
+}
+
+InputFile::~InputFile() {
+  if (handle_ != kNoHandle) ::CloseHandle(as_handle(handle_));
+}
+
+bool InputFile::open(const Directory& directory, NativeStringView name) {
+  // Shared every way, so that a player or sync client that holds the
+  // playlist open for writing neither keeps it out nor fails to save it.
+  handle_ = opened(::CreateFileW((directory.path() + std::wstring(name)).c_str(), GENERIC_READ,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  BY_HANDLE_FILE_INFORMATION information{};
   // Device names such as CON open like files; only disk files are playlists.
-  if (::GetFileType(as_handle(::_get_osfhandle(::_fileno(opened)))) != FILE_TYPE_DISK ||
-      std::fseek(opened, 0, SEEK_END) != 0) {
+  if (handle_ == kNoHandle || ::GetFileType(as_handle(handle_)) != FILE_TYPE_DISK ||
+      !::GetFileInformationByHandle(as_handle(handle_), &information)) {
     return false;
   }
-  const __int64 end = ::_ftelli64(opened);
-  if (end < 0 || static_cast<std::uint64_t>(end) > limit || std::fseek(opened, 0, SEEK_SET) != 0) {
-    return false;
-  }
-  const auto size = static_cast<std::size_t>(end);
+  identity_ = {information.dwVolumeSerialNumber,
+               (std::uint64_t(information.nFileIndexHigh) << 32) | information.nFileIndexLow};
+  size_ = (std::uint64_t(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+  return true;
+}
+
+bool InputFile::read(std::size_t limit, std::vector<unsigned char>& content) {
+  if (handle_ == kNoHandle || size_ > limit || limit >= kMaxChunk) return false;
+  const auto size = static_cast<std::size_t>(size_);
   // One byte of room beyond the size tells a file that grew meanwhile.
   content.resize(size + 1);
-  if (std::fread(content.data(), 1, size + 1, opened) != size || std::ferror(opened)) return false;
+  std::size_t total = 0;
+  for (;;) {
+    DWORD got = 0;
+    if (!::ReadFile(as_handle(handle_), content.data() + total,
+                    static_cast<DWORD>(size + 1 - total), &got, nullptr)) {
+      return false;
+    }
+    total += got;
+    if (got == 0 || total >= size) break;
+  }
+  if (total != size) return false;
   content.resize(size);
   return true;
 }
@@ -197,55 +342,65 @@ bool Directory::read_file(NativeStringView name, std::size_t limit,
 AtomicFile::~AtomicFile() { discard(); }
 
 bool AtomicFile::create(const Directory& directory, NativeStringView name) {
-  const std::wstring final_path = directory.path() + std::wstring(name);
+  std::wstring final_path = resolve(directory, name);
+  if (final_path.empty()) return false;
+  std::optional<unsigned long> replaced;
   const DWORD attributes = ::GetFileAttributesW(final_path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) {
     if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) return false;
+    replaced = attributes;
   } else if (::GetLastError() != ERROR_FILE_NOT_FOUND) {
     return false;
   }
+  // Whatever may fail for want of memory fails before the file exists.
+  buffer_.reserve(kAtomicFileBufferBytes);
+  const std::wstring folder = final_path.substr(0, final_path.rfind(L'\\') + 1);
+  // The temporary file carries the replaced playlist's attributes from the
+  // start: replacing does not copy them everywhere (not on Wine).
+  const DWORD kept = replaced ? (*replaced & kKeptAttributes) : 0;
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-    std::wstring candidate = temporary_name();
-    const HANDLE file = ::CreateFileW((directory.path() + candidate).c_str(), GENERIC_WRITE, 0,
-                                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    temporary_name_ =
+        folder + temporary_name(kTemporaryPrefix, random_bits(attempt), kTemporaryDigits);
+    const HANDLE file = create_temporary(temporary_name_, kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL);
     if (file != INVALID_HANDLE_VALUE) {
       directory_ = &directory;
-      name_ = name;
-      temporary_name_ = std::move(candidate);
-      handle_ = reinterpret_cast<std::intptr_t>(file);
-      buffer_.reserve(kAtomicFileBufferBytes);
+      name_ = std::move(final_path);
+      handle_ = file;
+      replaced_attributes_ = replaced;
       return true;
     }
     const DWORD error = ::GetLastError();
+    temporary_name_.clear();  // another program's file, or none
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
   }
   return false;
 }
 
 bool AtomicFile::commit() {
-  if (handle_ == -1) return false;
-  const HANDLE file = as_handle(handle_);
-  bool done = flush_buffer() && ::FlushFileBuffers(file);
-  done = ::CloseHandle(file) && done;
-  handle_ = -1;
-  const std::wstring& directory = directory_->path();
-  done = done && replace_file(directory + temporary_name_, directory + name_);
+  if (!is_open()) return false;
+  // A failed write has removed the file already.
+  if (!flush_buffer()) return false;
+  bool done = ::FlushFileBuffers(as_handle(handle_)) != 0;
+  done = ::CloseHandle(as_handle(handle_)) && done;
+  handle_ = kNoHandle;
+  done = done && move_into_place(temporary_name_, name_, replaced_attributes_.has_value());
   if (!done) {
     discard();
     return false;
   }
+  forget_temporary();
   temporary_name_.clear();
   return true;
 }
 
 void AtomicFile::discard() {
-  if (handle_ != -1) ::CloseHandle(as_handle(handle_));
-  handle_ = -1;
-  if (directory_ != nullptr && !temporary_name_.empty()) {
-    (void)::DeleteFileW((directory_->path() + temporary_name_).c_str());
+  if (handle_ != kNoHandle) ::CloseHandle(as_handle(handle_));
+  handle_ = kNoHandle;
+  if (!temporary_name_.empty()) {
+    forget_temporary();
+    (void)::DeleteFileW(temporary_name_.c_str());
   }
   temporary_name_.clear();
-  failed_ = true;
 }
 
 }  // namespace m3umerge::platform

@@ -2,10 +2,12 @@
 
 #include <cassert>
 #include <memory>
+#include <new>
+#include <optional>
 #include <span>
 #include <vector>
 
-#include "platform/ascii_case.h"
+#include "playlist/ascii_case.h"
 #include "playlist/text.h"
 
 namespace m3umerge {
@@ -55,35 +57,59 @@ bool write_candidate(CandidateBuffers& buffers, platform::AtomicFile& output) {
   return output.write(kLineEnd);
 }
 
-}  // namespace
+bool is_playlist_name(NativeStringView name) {
+  return ends_with_ignoring_ascii_case(name, kPlaylistExtension);
+}
 
-bool merge_playlists(NativeStringView anchor) {
+// The whole merge; runs out of memory by throwing std::bad_alloc, which
+// unwinds through the owners of every file and buffer.
+bool merge(NativeStringView anchor) {
   MergeTarget target;
   if (!parse_anchor(anchor, target)) return false;
 
   platform::Directory directory;
   platform::NameList names;
-  if (!directory.open(target.directory) || !directory.list_files(kPlaylistExtension, names)) {
+  if (!directory.open(target.directory) || !directory.list_files(is_playlist_name, names)) {
     return false;
   }
+  if (!platform::kListingIsOrdered) names.sort(name_less<NativeChar>);
+  // A link or a second name for the merged playlist is no input either.
+  const std::optional<platform::FileIdentity> merged = directory.identify(target.merged_name);
 
   CandidateBuffers buffers;
   platform::AtomicFile output;
+  bool write_failed = false;
   for (std::size_t i = 0; i < names.size(); ++i) {
     const NativeStringView name = names[i];
     // An earlier merged playlist, or one written in this run, is never an input.
     if (platform::same_file_name(name, target.merged_name)) continue;
+    platform::InputFile candidate;
+    const bool opened = candidate.open(directory, name);
+    if (opened && merged && candidate.identity() == *merged) continue;
     platform::print_line(name);
-    if (!directory.read_file(name, kMaxPlaylistBytes, buffers.content)) continue;
+    // After a failed write the listing goes on as it would have, but nothing
+    // more is read: the merged playlist stays as it was.
+    if (write_failed || !opened || !candidate.read(kMaxPlaylistBytes, buffers.content)) continue;
     if (!output.is_open()) {
       // Whether the merged playlist can be written is known at the first
       // readable candidate; when it cannot, no later candidate is looked at.
       if (!output.create(directory, target.merged_name)) return false;
-      if (!output.write(std::span(kUtf8Signature))) return false;
+      write_failed = !output.write(std::span(kUtf8Signature));
     }
-    if (!write_candidate(buffers, output)) return false;
+    write_failed = write_failed || !write_candidate(buffers, output);
   }
-  return output.is_open() && output.commit();
+  return !write_failed && output.is_open() && output.commit();
+}
+
+}  // namespace
+
+bool merge_playlists(NativeStringView anchor) {
+  try {
+    return merge(anchor);
+  } catch (const std::bad_alloc&) {
+    // Memory ran out: this anchor fails like any other failure, quietly.
+    return false;
+  }
 }
 
 }  // namespace m3umerge
