@@ -243,12 +243,17 @@ TEST(CommandLine, SkipsPipesSocketsDevicesAndFoldersWithoutBlocking) {
   test::fs::create_directory(dir / "sub");
   test::fs::create_directory_symlink("sub", dir / "folder.m3u");
   test::fs::create_symlink("a.m3u", dir / "link.m3u");
+  // A link to the merged playlist is the merged playlist: never an input.
+  write_file(dir / "game.m3u", "old");
+  test::fs::create_symlink("game.m3u", dir / "all.m3u");
 
-  const auto run = run_tool({dir.prefix() + "game.wsr"});
+  for (int run_number = 1; run_number <= 2; ++run_number) {
+    const auto run = run_tool({dir.prefix() + "game.wsr"});
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(lines_of(run.output), (std::vector<std::string>{"a.m3u", "gone.m3u", "link.m3u"}));
+    EXPECT_EQ(read_file(dir / "game.m3u"), kSignature + "a\r\na\r\n") << "run " << run_number;
+  }
   ::close(listener);
-  EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(lines_of(run.output), (std::vector<std::string>{"a.m3u", "gone.m3u", "link.m3u"}));
-  EXPECT_EQ(read_file(dir / "game.m3u"), kSignature + "a\r\na\r\n");
 }
 
 TEST(CommandLine, PrintsNamesOfEveryKindAsTheirBytes) {
@@ -256,21 +261,46 @@ TEST(CommandLine, PrintsNamesOfEveryKindAsTheirBytes) {
   write_file(dir / "\xE9t\xE9\n%s.m3u", "x");  // no UTF-8, a line feed, a format
   write_file(dir / "-n.m3u", "-");
   write_file(dir / "a\\b.m3u", "\\");  // no separator on this system
+  // Escape sequences (clear screen, window title), C1 controls raw and as
+  // UTF-8 between the bytes of a character that holds 9B.
+  write_file(dir / "x\x1B[2J\x1B]0;title\x07\x9B\xC2\x9B\xE6\x9B\xB2.m3u", "e");
   const auto run = run_tool({dir.prefix() + "game.wsr"});
-  EXPECT_EQ(run.output, "-n.m3u\na\\b.m3u\n\xE9t\xE9\n%s.m3u\n");
-  EXPECT_EQ(read_file(dir / "game.m3u"), kSignature + "-\r\n\\\r\nx\r\n");
+  EXPECT_EQ(run.output,
+            "-n.m3u\na\\b.m3u\nx\x1B[2J\x1B]0;title\x07\x9B\xC2\x9B\xE6\x9B\xB2.m3u\n"
+            "\xE9t\xE9\n%s.m3u\n");
+  EXPECT_EQ(read_file(dir / "game.m3u"), kSignature + "-\r\n\\\r\ne\r\nx\r\n");
+
+  // On a terminal no name can drive it: every control shows as "?".
+  const std::string screen = (dir.path() / "screen").string();
+  const int status = shell("timeout 20 script -qec \"'$TOOL' '" + dir.prefix() +
+                           "game.wsr'\" /dev/null </dev/null >'" + screen + "'");
+  if (status == 127) GTEST_SKIP() << "script(1) is not installed";
+  EXPECT_EQ(read_file(screen),
+            "-n.m3u\r\na\\b.m3u\r\nx?[2J?]0;title???\xE6\x9B\xB2.m3u\r\n"
+            "\xE9t\xE9?%s.m3u\r\n");
 }
 
 TEST(CommandLine, AFailedWriteLeavesTheEarlierPlaylistAndNoTemporaryFile) {
+  TempDir output;
   TempDir dir;
   write_file(dir / "game.m3u", "old");
-  write_file(dir / "a.m3u", std::string(30000, 'a'));
+  Names names = {"game.m3u"};
+  std::string listing;
+  for (char letter = 'a'; letter < 'k'; ++letter) {
+    names.push_back(std::string(1, letter) + ".m3u");
+    write_file(dir / names.back(), std::string(30000, letter));
+    listing += names.back() + "\n";
+  }
   // A file size limit of a few KiB; SIGXFSZ would otherwise end the tool.
-  EXPECT_EQ(
-      shell("cd '" + dir.path().string() + "' && ulimit -f 8 && \"$TOOL\" ./game.wsr >/dev/null"),
-      0);
+  // Every playlist is still listed, as without the failure.
+  const std::string listed = (output.path() / "listed").string();
+  EXPECT_EQ(shell("cd '" + dir.path().string() + "' && ulimit -f 8 && \"$TOOL\" ./game.wsr >'" +
+                  listed + "'"),
+            0);
+  EXPECT_EQ(read_file(listed), listing);
   EXPECT_EQ(read_file(dir / "game.m3u"), "old");
-  EXPECT_EQ(test::entry_names(dir.path()), (Names{"a.m3u", "game.m3u"}));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(test::entry_names(dir.path()), names);
 }
 
 TEST(CommandLine, AClosedOrBrokenStandardOutputDoesNotSpoilTheMerge) {
@@ -282,14 +312,17 @@ TEST(CommandLine, AClosedOrBrokenStandardOutputDoesNotSpoilTheMerge) {
     expected += name + "\r\n";
   }
   const std::string run = "\"$TOOL\" '" + dir.prefix() + "game.wsr'";
-  for (const std::string& command : {run + " >&-", run + " | head -c0", run + " | true"}) {
+  // With every standard stream closed, the files the tool opens must not
+  // take their numbers.
+  for (const std::string& command :
+       {run + " >&-", run + " <&- >&- 2>&-", run + " | head -c0", run + " | true"}) {
     ASSERT_TRUE(test::fs::remove(dir / "game.m3u") || command == run + " >&-");
     EXPECT_EQ(shell(command), 0) << command;
     EXPECT_EQ(read_file(dir / "game.m3u"), expected) << command;
   }
 }
 
-TEST(CommandLine, ReplacesALinkAtTheMergedPathAndKeepsPermissionBits) {
+TEST(CommandLine, ReplacesALinkAtTheMergedPathAndKeepsPermissionBitsAndOwner) {
   TempDir linked;
   TempDir elsewhere;
   write_file(linked / "a.m3u", "a");
@@ -299,6 +332,11 @@ TEST(CommandLine, ReplacesALinkAtTheMergedPathAndKeepsPermissionBits) {
   write_file(kept / "a.m3u", "a");
   write_file(kept / "game.m3u", "old");
   ASSERT_EQ(::chmod((kept / "game.m3u").c_str(), 0640), 0);
+  // Root merging a user's folder leaves the playlist the user's.
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::chown((kept / "game.m3u").c_str(), 1234, 5678), 0);
+  }
 
   run_tool({linked.prefix() + "game.wsr", kept.prefix() + "game.wsr"});
   EXPECT_FALSE(test::fs::is_symlink(linked / "game.m3u"));
@@ -307,6 +345,9 @@ TEST(CommandLine, ReplacesALinkAtTheMergedPathAndKeepsPermissionBits) {
   struct stat status {};
   ASSERT_EQ(::stat((kept / "game.m3u").c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 07777, 0640u);
+  if (root) {
+    EXPECT_EQ(std::make_pair(status.st_uid, status.st_gid), std::make_pair(1234u, 5678u));
+  }
   EXPECT_EQ(read_file(kept / "game.m3u"), kSignature + "a\r\n");
 }
 
