@@ -9,7 +9,9 @@
 #include "support/files.h"
 #include "support/process.h"
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -191,37 +193,86 @@ TEST(CommandLine, StopsAtTheFirstReadablePlaylistWhenTheMergedOneCannotBeWritten
   EXPECT_TRUE(listing.back() == "a.m3u" || listing.back() == "b.m3u") << listing.back();
   for (std::size_t i = 0; i + 1 < listing.size(); ++i) EXPECT_EQ(listing[i], "0-big.m3u");
   EXPECT_EQ(read_file(dir / M3U_NATIVE("game.m3u")), "old");
-  EXPECT_EQ(test::entry_names(dir.path()).size(), 4u);
+  EXPECT_EQ(test::entry_names(dir.path()),
+            (Names{L"a.m3u", L"b.m3u", L"game.m3u", L"held.m3u"}));
 }
 
-TEST(CommandLine, NeverWritesAtAPathCutShort) {
-  TempDir dir;
-  // A folder path well past the 259 units that fixed path buffers hold.
-  path deep = dir.path();
-  for (int level = 0; level < 4; ++level) deep /= NativeString(90, NativeChar('d' + level));
-  std::error_code error;
-  if (!test::fs::create_directories(deep, error)) GTEST_SKIP() << "cannot create " << deep;
-  write_file(deep / M3U_NATIVE("a.m3u"), "a");
-  const NativeString anchor =
-      deep.native() + platform::kDirectorySeparator + M3U_NATIVE("game.wsr");
-  ASSERT_GT(anchor.size(), 360u);
+TEST(CommandLine, TakesLongPathsWholeAndNeverWritesAtAPathCutShort) {
+  // Merged playlists at 255 units (whose temporary file's path is past the
+  // 260 that fixed path buffers hold) and at 380 units.
+  for (const std::size_t merged_length : {255, 380}) {
+    TempDir dir;
+    path deep = dir.path();
+    const std::size_t folder_length = merged_length - std::size("/game.m3u") + 1;
+    while (deep.native().size() < folder_length) {
+      const std::size_t missing = folder_length - deep.native().size() - 1;
+      deep /= NativeString(std::min<std::size_t>(missing, 200), NativeChar('d'));
+    }
+    std::error_code error;
+    if (!test::fs::create_directories(deep, error)) GTEST_SKIP() << "cannot create " << deep;
+    write_file(deep / M3U_NATIVE("a.m3u"), "a");
+    const NativeString anchor =
+        deep.native() + platform::kDirectorySeparator + M3U_NATIVE("game.wsr");
+    ASSERT_EQ(anchor.size(), merged_length);
 
-  const auto run = run_tool({anchor});
-  EXPECT_EQ(run.exit_code, 0);
-  // Either the system takes the long path and the merge is whole, or
-  // nothing is written at all; never a file at a shortened path.
-  if (!run.output.empty()) {
+    const auto run = run_tool({anchor});
+    EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(run.output, "a.m3u" + std::string(kLineEnd));
     EXPECT_EQ(read_file(deep / M3U_NATIVE("game.m3u")), kSignature + "a\r\n");
-  } else {
-    EXPECT_EQ(test::entry_names(deep), (Names{M3U_NATIVE("a.m3u")}));
-  }
-  // Every folder above holds nothing but the next one.
-  for (path folder = deep; folder != dir.path(); folder = folder.parent_path()) {
-    const Names expected = {folder.filename().native()};
-    EXPECT_EQ(test::entry_names(folder.parent_path()), expected);
+    // Every folder above holds nothing but the next one.
+    for (path folder = deep; folder != dir.path(); folder = folder.parent_path()) {
+      const Names expected = {folder.filename().native()};
+      EXPECT_EQ(test::entry_names(folder.parent_path()), expected);
+    }
   }
 }
+
+#if defined(_WIN32)
+TEST(CommandLine, ReadsPlaylistsOthersHoldOpenAndKeepsAHiddenPlaylistHidden) {
+  TempDir dir;
+  write_file(dir / L"a.m3u", "a");
+  write_file(dir / L"held.m3u", "held");
+  write_file(dir / L"game.m3u", "old");
+  const std::wstring merged = (dir / L"game.m3u").native();
+  ASSERT_TRUE(::SetFileAttributesW(merged.c_str(), FILE_ATTRIBUTE_HIDDEN));
+  // A player that keeps a playlist open for writing, sharing it every way.
+  const HANDLE held = ::CreateFileW((dir / L"held.m3u").c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const auto listing = lines_of(run_tool({dir.prefix() + L"game.wsr"}).output);
+  ::CloseHandle(held);
+  EXPECT_EQ(sorted(listing), (std::vector<std::string>{"a.m3u", "held.m3u"}));
+  const std::string merged_bytes = merged_in_order(listing, {{"a.m3u", "a"}, {"held.m3u", "held"}});
+  EXPECT_EQ(read_file(merged), merged_bytes);
+  EXPECT_NE(::GetFileAttributesW(merged.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+
+  // A program that holds the merged playlist and shares nothing: after a
+  // while the merge gives up and leaves the playlist as it was.
+  write_file(dir / L"b.m3u", "b");
+  const HANDLE locked =
+      ::CreateFileW(merged.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+  run_tool({dir.prefix() + L"game.wsr"});
+  ::CloseHandle(locked);
+  EXPECT_EQ(read_file(merged), merged_bytes);
+  EXPECT_NE(::GetFileAttributesW(merged.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+  EXPECT_EQ(test::entry_names(dir.path()),
+            (Names{L"a.m3u", L"b.m3u", L"game.m3u", L"held.m3u"}));
+}
+
+TEST(CommandLine, AnAnchorWithDotsInItsNameNeverMergesItsOwnPlaylist) {
+  TempDir dir;
+  write_file(dir / L"a.m3u", "a");
+  // The name part "./game" is "game" once resolved: game.m3u is the merged
+  // playlist, whatever the listing calls it.
+  const std::wstring anchor = dir.prefix() + L"./game.wsr";
+  for (int run_number = 1; run_number <= 2; ++run_number) {
+    EXPECT_EQ(run_tool({anchor}).output, "a.m3u\r\n") << "run " << run_number;
+    EXPECT_EQ(read_file(dir / L"game.m3u"), kSignature + "a\r\n") << "run " << run_number;
+  }
+}
+#endif
 
 #if !defined(_WIN32)
 using test::shell;

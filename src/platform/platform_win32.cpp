@@ -175,21 +175,33 @@ bool is_held(DWORD error) {
          error == ERROR_LOCK_VIOLATION || error == ERROR_UNABLE_TO_REMOVE_REPLACED;
 }
 
+// Whether another program holds `path` in a way that keeps it from being
+// replaced. Asked before each try: Wine's ReplaceFileW leaves a backup file
+// behind each time it fails on a held file.
+bool is_held_by_another_program(const std::wstring& path) {
+  const HANDLE probe =
+      ::CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+  if (probe == INVALID_HANDLE_VALUE) return is_held(::GetLastError());
+  ::CloseHandle(probe);
+  return false;
+}
+
 // Puts `from` in the place of the existing file `to`, keeping its
 // attributes, security and alternate streams; falls back to a plain move on
-// a file system that cannot replace.
+// a file system that cannot replace. GetLastError tells a held file.
 bool replace_existing(const std::wstring& from, const std::wstring& to) {
+  if (is_held_by_another_program(to)) {
+    ::SetLastError(ERROR_SHARING_VIOLATION);
+    return false;
+  }
   if (::ReplaceFileW(to.c_str(), from.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
                      nullptr)) {
     return true;
   }
-  const DWORD error = ::GetLastError();
-  if (is_held(error)) return false;
-  if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return true;
-  }
-  // The caller tells a held file by the last error.
-  return false;
+  if (is_held(::GetLastError())) return false;
+  return ::MoveFileExW(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
 bool move_into_place(const std::wstring& from, const std::wstring& to, bool replaces) {
