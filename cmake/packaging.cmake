@@ -1,29 +1,59 @@
-# Install rules and packages: a ZIP for Windows; a DEB and a TGZ for Linux.
+# Install rules and packages: a ZIP for Windows; a DEB of the dynamically
+# linked tool, and a TGZ of the statically linked one (M3UMERGE_STATIC) for
+# any other Linux.
 include(GNUInstallDirs)
+
+# The release date is the one CHANGELOG.md gives this version.
+file(STRINGS ${CMAKE_CURRENT_SOURCE_DIR}/CHANGELOG.md M3UMERGE_RELEASE_LINE
+     REGEX "^## \\[${PROJECT_VERSION}\\] - [0-9]+-[0-9]+-[0-9]+$")
+string(REGEX REPLACE ".* - " "" M3UMERGE_RELEASE_DATE "${M3UMERGE_RELEASE_LINE}")
+if(NOT M3UMERGE_RELEASE_DATE)
+  message(FATAL_ERROR "CHANGELOG.md has no line '## [${PROJECT_VERSION}] - YYYY-MM-DD'")
+endif()
 
 set(M3UMERGE_DOCS README.md LICENSE CHANGELOG.md)
 if(WIN32)
   install(TARGETS m3umerge RUNTIME DESTINATION .)
   install(FILES ${M3UMERGE_DOCS} DESTINATION .)
 else()
-  install(TARGETS m3umerge RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  # Debian keeps manual pages and changelogs compressed, without time stamps.
-  set(M3UMERGE_DEBIAN_CHANGELOG ${CMAKE_CURRENT_BINARY_DIR}/changelog)
-  configure_file(packaging/changelog.in ${M3UMERGE_DEBIAN_CHANGELOG} @ONLY)
+  # The release date as the manual page and the Debian changelog write it.
+  set(ENV{LC_ALL} C)
+  execute_process(COMMAND date -u -d "${M3UMERGE_RELEASE_DATE} 12:00" "+%B %-d, %Y"
+                  OUTPUT_VARIABLE M3UMERGE_RELEASE_MDOC_DATE OUTPUT_STRIP_TRAILING_WHITESPACE
+                  COMMAND_ERROR_IS_FATAL ANY)
+  execute_process(COMMAND date -u -d "${M3UMERGE_RELEASE_DATE} 12:00" -R
+                  OUTPUT_VARIABLE M3UMERGE_RELEASE_RFC2822_DATE OUTPUT_STRIP_TRAILING_WHITESPACE
+                  COMMAND_ERROR_IS_FATAL ANY)
+  set(M3UMERGE_MANUAL ${CMAKE_CURRENT_BINARY_DIR}/m3umerge.1)
+  configure_file(packaging/m3umerge.1.in ${M3UMERGE_MANUAL} @ONLY)
+  configure_file(packaging/changelog.in ${CMAKE_CURRENT_BINARY_DIR}/changelog @ONLY)
+  # Manual pages and documents compressed, without time stamps.
+  set(M3UMERGE_COMPRESSED m3umerge.1.gz changelog.gz README.md.gz CHANGELOG.md.gz)
   add_custom_command(
-    OUTPUT m3umerge.1.gz changelog.gz
-    COMMAND gzip -9n -c ${CMAKE_CURRENT_SOURCE_DIR}/packaging/m3umerge.1 > m3umerge.1.gz
-    COMMAND gzip -9n -c ${M3UMERGE_DEBIAN_CHANGELOG} > changelog.gz
-    DEPENDS packaging/m3umerge.1 ${M3UMERGE_DEBIAN_CHANGELOG}
-    COMMENT "Compressing the manual page and the changelog")
-  add_custom_target(m3umerge_docs ALL
-                    DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/m3umerge.1.gz
-                            ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
-  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/m3umerge.1.gz
-          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES README.md CHANGELOG.md ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
-          DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
+    OUTPUT ${M3UMERGE_COMPRESSED}
+    COMMAND gzip -9n -c ${M3UMERGE_MANUAL} > m3umerge.1.gz
+    COMMAND gzip -9n -c changelog > changelog.gz
+    COMMAND gzip -9n -c ${CMAKE_CURRENT_SOURCE_DIR}/README.md > README.md.gz
+    COMMAND gzip -9n -c ${CMAKE_CURRENT_SOURCE_DIR}/CHANGELOG.md > CHANGELOG.md.gz
+    DEPENDS ${M3UMERGE_MANUAL} ${CMAKE_CURRENT_BINARY_DIR}/changelog README.md CHANGELOG.md
+    COMMENT "Compressing the manual page and the documents")
+  add_custom_target(m3umerge_docs ALL DEPENDS ${M3UMERGE_COMPRESSED})
+  install(TARGETS m3umerge RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/m3umerge.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES packaging/m3umerge.bash-completion
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME m3umerge)
+  if(M3UMERGE_STATIC)
+    # Unpacked anywhere: the documents at the top.
+    install(FILES ${M3UMERGE_DOCS} DESTINATION .)
+  else()
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.md.gz
+                  ${CMAKE_CURRENT_BINARY_DIR}/CHANGELOG.md.gz
+                  ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
+            DESTINATION ${CMAKE_INSTALL_DOCDIR})
+    install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
+    install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+            RENAME m3umerge)
+  endif()
 endif()
 
 set(CPACK_PACKAGE_NAME m3umerge)
@@ -40,12 +70,14 @@ string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE)
 set(CPACK_RESOURCE_FILE_README ${CMAKE_CURRENT_SOURCE_DIR}/README.md)
 set(CPACK_STRIP_FILES ON)
-set(CPACK_SOURCE_IGNORE_FILES /build/ /\\\\.git/)
+set(CPACK_SOURCE_IGNORE_FILES /build/ /\\.git/)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win64)
+elseif(M3UMERGE_STATIC)
+  set(CPACK_GENERATOR TGZ)
 else()
-  set(CPACK_GENERATOR DEB TGZ)
+  set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION sound)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """Draws m3umerge's icon, three playlist lines merging into a note on a blue
-tile, and writes it as a Windows .ico with 16, 32 and 48 pixel images.
+tile, and writes it as a Windows .ico with 16, 32, 48 and 256 pixel images
+(the largest stored as PNG, as Windows expects).
 
 usage: make_icon.py OUTPUT.ico
 """
 import struct
 import sys
+import zlib
 
 
 def pixel(x, y, size):
@@ -43,13 +45,26 @@ def image(size):
     return header + b"".join(rows) + bytes(mask_row * size)  # alpha decides; mask all zero
 
 
+def png(size):
+    """A size-pixel RGBA PNG of the icon."""
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+    rows = b"".join(b"\0" + b"".join(struct.pack("BBBB", *pixel(x, y, size)) for x in range(size))
+                    for y in range(size))
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
+            chunk(b"IDAT", zlib.compress(rows, 9)) + chunk(b"IEND", b""))
+
+
 def main():
-    sizes = (16, 32, 48)
-    images = [image(s) for s in sizes]
+    sizes = (16, 32, 48, 256)
+    images = [png(s) if s == 256 else image(s) for s in sizes]
     out = struct.pack("<HHH", 0, 1, len(sizes))
     offset = 6 + 16 * len(sizes)
     for size, data in zip(sizes, images):
-        out += struct.pack("<BBBBHHII", size, size, 0, 0, 1, 32, len(data), offset)
+        side = size % 256  # 0 stands for 256
+        out += struct.pack("<BBBBHHII", side, side, 0, 0, 1, 32, len(data), offset)
         offset += len(data)
     with open(sys.argv[1], "wb") as f:
         f.write(out + b"".join(images))

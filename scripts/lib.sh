@@ -27,7 +27,35 @@ install_packages() {
 NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev)
 # The packages that cross-build the Windows tool and run it under Wine.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest wine wine64)
-# The sanitizers, fuzzers and static checks.
-ANALYSIS_PACKAGES=(clang libclang-rt-14-dev clang-tidy clang-format cppcheck git)
+# The sanitizers, fuzzers and static checks; the fuzzers' runtime comes with
+# fuzzer_runtime_package once clang is there.
+ANALYSIS_PACKAGES=(clang clang-tidy clang-format cppcheck git strace)
 # Building and checking the release packages.
-PACKAGING_PACKAGES=(dpkg-dev lintian mandoc unzip binutils file)
+PACKAGING_PACKAGES=(dpkg-dev lintian mandoc unzip binutils file devscripts bash-completion)
+
+# fuzzer_runtime_package: the package with libFuzzer for the installed clang,
+# whose major version names it (libclang-rt-14-dev for clang 14; before
+# Debian split it off, libclang-common-N-dev).
+fuzzer_runtime_package() {
+  local version major
+  version=$(clang --version)
+  major=$(sed -n 's/.*clang version \([0-9]*\)\..*/\1/p' <<<"$version")
+  [ -n "$major" ] || { echo "cannot tell the version of clang: $version" >&2; return 1; }
+  if apt-cache show "libclang-rt-$major-dev" >/dev/null 2>&1; then
+    echo "libclang-rt-$major-dev"
+  else
+    echo "libclang-common-$major-dev"
+  fi
+}
+
+# require_cmake: stops with a clear message where CMake is older than the
+# presets need.
+require_cmake() {
+  local version
+  version=$(cmake --version)
+  version=$(sed -n 's/^cmake version \([0-9.]*\).*/\1/p' <<<"$version")
+  if ! printf '3.25\n%s\n' "$version" | sort -V -C; then
+    echo "CMake $version is too old: the build needs 3.25 or later (Debian 12, Ubuntu 23.04)" >&2
+    exit 1
+  fi
+}

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <string>
@@ -92,8 +93,8 @@ class EndingSignalsBlocked {
 void remember_temporary(int directory_fd, const NativeString& name) {
   assert(name.size() < kTemporaryNameCapacity);
   pending_directory = -1;
-  name.copy(pending_name, kTemporaryNameCapacity - 1);
-  pending_name[name.size()] = '\0';
+  // A checked copy: the compiler knows the size of what it copies into.
+  std::memcpy(pending_name, name.c_str(), name.size() + 1);
   pending_directory = directory_fd;
 }
 
@@ -374,7 +375,9 @@ bool AtomicFile::commit() {
     // Merging a user's folder as root leaves the playlist theirs; an
     // ordinary user may not give a file away (EPERM) and keeps it. The mode
     // comes after: a change of owner clears set-id bits.
-    (void)::fchown(handle_, replaced_owner_->user, replaced_owner_->group);
+    if (::fchown(handle_, replaced_owner_->user, replaced_owner_->group) != 0) {
+      // Not allowed: the playlist becomes the user's own, as any new file.
+    }
     (void)::fchmod(handle_, replaced_owner_->mode);
   } else {
     (void)::fchmod(handle_, 0666u & ~current_umask());
