@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "playlist/merge.h"
 #include "support/files.h"
 #include "support/process.h"
 
@@ -256,8 +257,7 @@ TEST(CommandLine, ReadsPlaylistsOthersHoldOpenAndKeepsAHiddenPlaylistHidden) {
   ::CloseHandle(locked);
   EXPECT_EQ(read_file(merged), merged_bytes);
   EXPECT_NE(::GetFileAttributesW(merged.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
-  EXPECT_EQ(test::entry_names(dir.path()),
-            (Names{L"a.m3u", L"b.m3u", L"game.m3u", L"held.m3u"}));
+  EXPECT_EQ(test::entry_names(dir.path()), (Names{L"a.m3u", L"b.m3u", L"game.m3u", L"held.m3u"}));
 }
 
 TEST(CommandLine, AnAnchorWithDotsInItsNameNeverMergesItsOwnPlaylist) {
@@ -304,6 +304,36 @@ TEST(CommandLine, SkipsPipesSocketsDevicesAndFoldersWithoutBlocking) {
     EXPECT_EQ(read_file(dir / "game.m3u"), kSignature + "a\r\na\r\n") << "run " << run_number;
   }
   ::close(listener);
+}
+
+TEST(CommandLine, ReadingAheadKeepsListingAndBytesAndStaysWithinTheDescriptorLimit) {
+  TempDir dir;
+  std::string listing;
+  std::string merged = kSignature;
+  for (int i = 100; i < 300; ++i) {
+    const std::string stem = std::to_string(i);
+    switch (i % 5) {
+      case 0:
+        ASSERT_EQ(::mkfifo((dir / (stem + ".m3u")).c_str(), 0644), 0);
+        break;
+      case 1:
+        test::fs::create_symlink("/dev/null", dir / (stem + ".m3u"));
+        break;
+      case 2:
+        write_file(dir / (stem + ".m3u"), std::string(kMaxPlaylistBytes + 1, 'x'));
+        listing += stem + ".m3u\n";
+        break;
+      default:
+        write_file(dir / (stem + ".m3u"), stem);
+        listing += stem + ".m3u\n";
+        merged += stem + "\r\n";
+    }
+  }
+  const std::string output = (dir.path() / "listing").string();
+  // A limit far below the files read ahead by default.
+  EXPECT_EQ(shell("ulimit -n 20 && \"$TOOL\" '" + dir.prefix() + "game.wsr' >'" + output + "'"), 0);
+  EXPECT_EQ(read_file(output), listing);
+  EXPECT_EQ(read_file(dir / "game.m3u"), merged);
 }
 
 TEST(CommandLine, PrintsNamesOfEveryKindAsTheirBytes) {

@@ -126,6 +126,10 @@ class Directory {
 #endif
 };
 
+// How many candidates may be open at once, `wanted` at most, so that
+// reading ahead never runs out of file descriptors (at least 1).
+std::size_t files_open_at_once(std::size_t wanted);
+
 // A candidate opened for reading, shared with other programs that read,
 // write or delete it.
 class InputFile {
@@ -133,12 +137,17 @@ class InputFile {
   InputFile() = default;
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
-  ~InputFile();
+  ~InputFile() { close(); }
 
   // Opens `name` in `directory` without waiting on pipes or devices. Returns
   // false when it cannot be opened or is not a regular (disk) file.
   bool open(const Directory& directory, NativeStringView name);
+  void close();
   const FileIdentity& identity() const { return identity_; }
+
+  // Asks the system to start reading the open file into its cache, so that
+  // read() finds it there; a hint only, where the system offers it.
+  void read_ahead() const;
 
   // Reads the whole open file into `content` when it holds at most `limit`
   // bytes. Returns false, with `content` unspecified, when it cannot be read,

@@ -1,11 +1,13 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #if defined(__APPLE__)
 #include <sys/random.h>
 #endif
 
+#include <algorithm>
 #include <cassert>
 #include <cerrno>
 #include <clocale>
@@ -281,8 +283,27 @@ std::optional<FileIdentity> Directory::identify(NativeStringView name) const {
   return FileIdentity{std::uint64_t(status.st_dev), std::uint64_t(status.st_ino)};
 }
 
-InputFile::~InputFile() {
+std::size_t files_open_at_once(std::size_t wanted) {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return wanted;
+  // Room for the standard streams, the folder, its listing, the output and
+  // whatever the C library holds.
+  constexpr rlim_t kKeptFree = 16;
+  const rlim_t spare = limit.rlim_cur > kKeptFree ? limit.rlim_cur - kKeptFree : 1;
+  return std::max<std::size_t>(1, std::min<std::size_t>(wanted, spare));
+}
+
+void InputFile::close() {
   if (handle_ != kNoHandle) ::close(handle_);
+  handle_ = kNoHandle;
+}
+
+void InputFile::read_ahead() const {
+#if defined(POSIX_FADV_WILLNEED)
+  if (handle_ != kNoHandle && size_ > 0) {
+    (void)::posix_fadvise(handle_, 0, static_cast<off_t>(size_), POSIX_FADV_WILLNEED);
+  }
+#endif
 }
 
 bool InputFile::open(const Directory& directory, NativeStringView name) {

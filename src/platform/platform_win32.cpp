@@ -309,9 +309,18 @@ std::optional<FileIdentity> Directory::identify(NativeStringView name) const {
       (std::uint64_t(information.nFileIndexHigh) << 32) | information.nFileIndexLow};
 }
 
-InputFile::~InputFile() {
-  if (handle_ != kNoHandle) ::CloseHandle(as_handle(handle_));
+std::size_t files_open_at_once(std::size_t) {
+  // Windows reads ahead within a file on its own; files are opened one at a
+  // time. Overlapped reads of the next files would be the way to go further.
+  return 1;
 }
+
+void InputFile::close() {
+  if (handle_ != kNoHandle) ::CloseHandle(as_handle(handle_));
+  handle_ = kNoHandle;
+}
+
+void InputFile::read_ahead() const {}
 
 bool InputFile::open(const Directory& directory, NativeStringView name) {
   // Shared every way, so that a player or sync client that holds the

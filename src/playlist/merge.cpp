@@ -16,6 +16,8 @@ namespace {
 constexpr NativeStringView kAnchorExtension = M3U_NATIVE(".wsr");
 constexpr NativeStringView kPlaylistExtension = M3U_NATIVE(".m3u");
 constexpr std::string_view kLineEnd = "\r\n";
+// How many candidates are opened ahead of the one being merged.
+constexpr std::size_t kCandidatesReadAhead = 32;
 
 // Where the pieces of one anchor path lead.
 struct MergeTarget {
@@ -57,6 +59,43 @@ bool write_candidate(CandidateBuffers& buffers, platform::AtomicFile& output) {
   return output.write(kLineEnd);
 }
 
+// Keeps the candidates after the one being merged open, in listing order,
+// with their reading under way, so that the disk works while earlier ones
+// are converted. The merged playlist's own name is never opened.
+class CandidateWindow {
+ public:
+  CandidateWindow(const platform::Directory& directory, const platform::NameList& names,
+                  NativeStringView merged_name)
+      : directory_(directory),
+        names_(names),
+        merged_name_(merged_name),
+        files_(platform::files_open_at_once(kCandidatesReadAhead)),
+        opened_(files_.size(), 0) {}
+
+  // The candidate at `index` of the listing, open, or nullptr when it could
+  // not be opened. Indices come in increasing order.
+  platform::InputFile* open_file(std::size_t index) {
+    const std::size_t window = files_.size();
+    for (; next_ < names_.size() && next_ < index + window; ++next_) {
+      platform::InputFile& file = files_[next_ % window];
+      file.close();
+      const NativeStringView name = names_[next_];
+      opened_[next_ % window] =
+          !platform::same_file_name(name, merged_name_) && file.open(directory_, name);
+      if (opened_[next_ % window] != 0) file.read_ahead();
+    }
+    return opened_[index % window] != 0 ? &files_[index % window] : nullptr;
+  }
+
+ private:
+  const platform::Directory& directory_;
+  const platform::NameList& names_;
+  NativeStringView merged_name_;
+  std::vector<platform::InputFile> files_;
+  std::vector<char> opened_;
+  std::size_t next_ = 0;  // the first name not opened yet
+};
+
 bool is_playlist_name(NativeStringView name) {
   return ends_with_ignoring_ascii_case(name, kPlaylistExtension);
 }
@@ -76,6 +115,7 @@ bool merge(NativeStringView anchor) {
   // A link or a second name for the merged playlist is no input either.
   const std::optional<platform::FileIdentity> merged = directory.identify(target.merged_name);
 
+  CandidateWindow candidates(directory, names, target.merged_name);
   CandidateBuffers buffers;
   platform::AtomicFile output;
   bool write_failed = false;
@@ -83,13 +123,16 @@ bool merge(NativeStringView anchor) {
     const NativeStringView name = names[i];
     // An earlier merged playlist, or one written in this run, is never an input.
     if (platform::same_file_name(name, target.merged_name)) continue;
-    platform::InputFile candidate;
-    const bool opened = candidate.open(directory, name);
-    if (opened && merged && candidate.identity() == *merged) continue;
+    platform::InputFile* candidate = candidates.open_file(i);
+    if (candidate != nullptr && merged && candidate->identity() == *merged) continue;
     platform::print_line(name);
     // After a failed write the listing goes on as it would have, but nothing
     // more is read: the merged playlist stays as it was.
-    if (write_failed || !opened || !candidate.read(kMaxPlaylistBytes, buffers.content)) continue;
+    if (write_failed || candidate == nullptr ||
+        !candidate->read(kMaxPlaylistBytes, buffers.content)) {
+      continue;
+    }
+    candidate->close();
     if (!output.is_open()) {
       // Whether the merged playlist can be written is known at the first
       // readable candidate; when it cannot, no later candidate is looked at.
