@@ -28,33 +28,43 @@ def cpu(path, name):
 
 def main():
     results, report, counts = sys.argv[1], sys.argv[2], [int(n) for n in sys.argv[3:]]
+    with open(f"{results}/date") as f:
+        date = f.read().strip()
     rows, plot = [], []
     per_file = {}
     for n in counts:
-        tool = median(f"{results}/{n}-main.json", "m3umerge")
-        cat = median(f"{results}/{n}-main.json", "cat")
         loop = median(f"{results}/{n}-iconv.json", "iconv loop")
-        unflushed = median(f"{results}/{n}-main.json", "unflushed")
-        tool_cpu = cpu(f"{results}/{n}-main.json", "m3umerge")
-        cat_cpu = cpu(f"{results}/{n}-main.json", "cat")
-        per_file[n] = tool / n
-        rows.append(f"| {n:,} | {tool * 1000:.1f} | {cat * 1000:.1f} | {loop * 1000:.0f} | "
-                    f"{tool / cat:.2f} | {loop / tool:.0f} | {tool / n * 1e6:.1f} | "
-                    f"{unflushed / cat:.2f} | {tool_cpu * 1000:.0f} / {cat_cpu * 1000:.0f} |")
-        plot.append(f"{n} {tool} {cat} {loop}")
+        plot_row = [n]
+        for cache in ("warm", "cold"):
+            path = f"{results}/{n}-{cache}.json"
+            if not os.path.exists(path):
+                plot_row += ["NaN", "NaN"]
+                continue
+            tool, cat, synced, python = (median(path, name)
+                                         for name in ("m3umerge", "cat", "cat+sync", "python"))
+            if cache == "warm":
+                per_file[n] = tool / n
+            rows.append(f"| {n:,} | {cache} | {tool * 1000:.1f} | {cat * 1000:.1f} | "
+                        f"{synced * 1000:.1f} | {python * 1000:.1f} | "
+                        f"{loop * 1000:.0f} | **{tool / cat:.2f}** | {tool / synced:.2f} | "
+                        f"{python / tool:.1f} | {loop / tool:.0f} | {tool / n * 1e6:.1f} |")
+            plot_row += [tool, cat]
+        plot.append(" ".join(str(x) for x in plot_row))
 
-    lines = ["| playlists | m3umerge (ms) | cat (ms) | iconv loop (ms) | m3umerge / cat | "
-             "iconv loop / m3umerge | m3umerge per file (µs) | unflushed / cat | "
-             "CPU ms, m3umerge / cat |",
-             "|---:|---:|---:|---:|---:|---:|---:|---:|---:|"] + rows + [""]
-    if 1000 in per_file and 50000 in per_file:
-        lines.append(f"Time per file at 50,000 against 1,000: "
-                     f"{per_file[50000] / per_file[1000]:.2f} times.")
+    lines = [f"Measured {date}.", "",
+             "| playlists | cache | m3umerge (ms) | cat (ms) | cat+sync (ms) | Python (ms) | "
+             "iconv loop (ms) | m3umerge / cat | m3umerge / cat+sync | Python / m3umerge | "
+             "iconv loop / m3umerge | m3umerge per file (µs) |",
+             "|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"] + rows + [""]
+    if 1000 in per_file and counts[-1] in per_file and counts[-1] > 1000:
+        lines.append(f"Time per file at {counts[-1]:,} against 1,000 (warm): "
+                     f"{per_file[counts[-1]] / per_file[1000]:.2f} times.")
     with open(f"{results}/memory.txt") as f:
         peak = re.search(r"Maximum resident set size \(kbytes\): (\d+)", f.read())
     if peak:
+        # /usr/bin/time reports KiB.
         lines.append(f"Peak resident memory at {counts[-1]:,} playlists: "
-                     f"{int(peak.group(1)) / 1024:.2f} MiB.")
+                     f"{int(peak.group(1)) / 1024:.2f} MiB ({int(peak.group(1)):,} KiB).")
     with open(f"{results}/micro.json") as f:
         for bench in json.load(f)["benchmarks"]:
             if "bytes_per_second" in bench:

@@ -381,6 +381,8 @@ bool AtomicFile::create(const Directory& directory, NativeStringView name) {
       directory_ = &directory;
       name_ = std::move(final_name);
       temporary_name_ = std::move(temporary);
+      // cppcheck also reads the header as on Windows, where handles are pointers.
+      // cppcheck-suppress AssignmentIntegerToAddress
       handle_ = fd;
       replaced_owner_ = replaced;
       return true;

@@ -70,7 +70,7 @@ class CandidateWindow {
         names_(names),
         merged_name_(merged_name),
         files_(platform::files_open_at_once(kCandidatesReadAhead)),
-        opened_(files_.size(), 0) {}
+        opened_(files_.size(), false) {}
 
   // The candidate at `index` of the listing, open, or nullptr when it could
   // not be opened. Indices come in increasing order.
@@ -82,9 +82,9 @@ class CandidateWindow {
       const NativeStringView name = names_[next_];
       opened_[next_ % window] =
           !platform::same_file_name(name, merged_name_) && file.open(directory_, name);
-      if (opened_[next_ % window] != 0) file.read_ahead();
+      if (opened_[next_ % window]) file.read_ahead();
     }
-    return opened_[index % window] != 0 ? &files_[index % window] : nullptr;
+    return opened_[index % window] ? &files_[index % window] : nullptr;
   }
 
  private:
@@ -92,7 +92,7 @@ class CandidateWindow {
   const platform::NameList& names_;
   NativeStringView merged_name_;
   std::vector<platform::InputFile> files_;
-  std::vector<char> opened_;
+  std::vector<bool> opened_;
   std::size_t next_ = 0;  // the first name not opened yet
 };
 
