@@ -366,15 +366,17 @@ TEST(CommandLine, AFailedWriteLeavesTheEarlierPlaylistAndNoTemporaryFile) {
   write_file(dir / "game.m3u", "old");
   Names names = {"game.m3u"};
   std::string listing;
-  for (char letter = 'a'; letter < 'k'; ++letter) {
-    names.push_back(std::string(1, letter) + ".m3u");
-    write_file(dir / names.back(), std::string(30000, letter));
+  // 12 MB of candidates, more than are opened ahead at once.
+  for (int i = 100; i < 500; ++i) {
+    names.push_back(std::to_string(i) + ".m3u");
+    write_file(dir / names.back(), std::string(30000, char('a' + i % 26)));
     listing += names.back() + "\n";
   }
-  // A file size limit of a few KiB; SIGXFSZ would otherwise end the tool.
-  // Every playlist is still listed, as without the failure.
+  // A file size limit of 10 MiB, met after the file was first flushed in the
+  // background; SIGXFSZ would otherwise end the tool. Every playlist is still
+  // listed, as without the failure.
   const std::string listed = (output.path() / "listed").string();
-  EXPECT_EQ(shell("cd '" + dir.path().string() + "' && ulimit -f 8 && \"$TOOL\" ./game.wsr >'" +
+  EXPECT_EQ(shell("cd '" + dir.path().string() + "' && ulimit -f 10240 && \"$TOOL\" ./game.wsr >'" +
                   listed + "'"),
             0);
   EXPECT_EQ(read_file(listed), listing);

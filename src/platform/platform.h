@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -160,6 +161,8 @@ class InputFile {
   std::uint64_t size_ = 0;
 };
 
+class BackgroundFlush;
+
 // A file written under a temporary name in its directory and moved to its
 // final name by commit() only after every byte reached the disk. Until then
 // whatever stands at the final name is untouched; the temporary file is
@@ -168,7 +171,7 @@ class InputFile {
 // AtomicFile at a time may be open in a process.
 class AtomicFile {
  public:
-  AtomicFile() = default;
+  AtomicFile();
   AtomicFile(const AtomicFile&) = delete;
   AtomicFile& operator=(const AtomicFile&) = delete;
   ~AtomicFile();
@@ -200,6 +203,7 @@ class AtomicFile {
  private:
   bool flush_buffer();
   bool write_through(std::span<const unsigned char> bytes);
+  void request_background_flush();
 
   const Directory* directory_ = nullptr;
   NativeString name_;
@@ -215,9 +219,12 @@ class AtomicFile {
   };
   std::optional<Owner> replaced_owner_;  // of the file replaced, if any
 #endif
-  std::uint64_t written_ = 0;       // bytes handed to the system so far
-  std::uint64_t written_back_ = 0;  // of those, bytes it was asked to put on disk
+  std::uint64_t written_ = 0;             // bytes handed to the system so far
+  std::uint64_t flush_requested_at_ = 0;  // what had been written at the last request
   std::vector<unsigned char> buffer_;
+  // Started once the file has grown by kBackgroundFlushBytes; ended before
+  // the handle is closed.
+  std::unique_ptr<BackgroundFlush> background_flush_;
 };
 
 template <class Less>

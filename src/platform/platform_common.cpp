@@ -1,6 +1,7 @@
 // The parts of the system layer that are the same everywhere.
 #include <cassert>
 #include <limits>
+#include <system_error>
 
 #include "platform/platform.h"
 #include "platform/platform_internal.h"
@@ -28,6 +29,8 @@ NativeString temporary_name(NativeStringView prefix, std::uint64_t bits, int dig
   return name;
 }
 
+AtomicFile::AtomicFile() = default;
+
 bool AtomicFile::write(std::span<const unsigned char> bytes) {
   if (!is_open()) return false;
   if (buffer_.size() + bytes.size() > buffer_.capacity() && !flush_buffer()) return false;
@@ -53,11 +56,55 @@ bool AtomicFile::write_through(std::span<const unsigned char> bytes) {
     return false;
   }
   written_ += bytes.size();
-  if (written_ - written_back_ >= kWritebackBytes) {
-    start_writeback(handle_, written_back_, written_ - written_back_);
-    written_back_ = written_;
+  if (written_ - flush_requested_at_ >= kBackgroundFlushBytes) {
+    flush_requested_at_ = written_;
+    request_background_flush();
   }
   return true;
+}
+
+void AtomicFile::request_background_flush() {
+  if (!background_flush_) {
+    try {
+      background_flush_ = std::make_unique<BackgroundFlush>(handle_);
+    } catch (const std::system_error&) {
+      // No thread to be had: the flush at commit does it all.
+    }
+  }
+  if (background_flush_) background_flush_->request();
+}
+
+BackgroundFlush::BackgroundFlush(NativeHandle handle)
+    : handle_(handle), thread_([this] { run(); }) {}
+
+BackgroundFlush::~BackgroundFlush() {
+  {
+    const std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_one();
+  thread_.join();
+}
+
+void BackgroundFlush::request() {
+  {
+    const std::lock_guard lock(mutex_);
+    requested_ = true;
+  }
+  wake_.notify_one();
+}
+
+void BackgroundFlush::run() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [this] { return requested_ || stopping_; });
+    if (stopping_) return;
+    requested_ = false;
+    lock.unlock();
+    // A failure here is found again, and reported, by the flush at commit.
+    (void)flush_data(handle_);
+    lock.lock();
+  }
 }
 
 }  // namespace m3umerge::platform

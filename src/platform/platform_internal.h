@@ -1,8 +1,11 @@
 // What the system-specific sources share with the common one.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
+#include <thread>
 
 #include "platform/platform.h"
 
@@ -11,16 +14,44 @@ namespace m3umerge::platform {
 // The size of an AtomicFile's write buffer.
 inline constexpr std::size_t kAtomicFileBufferBytes = std::size_t{128} * 1024;
 
-// How much an AtomicFile writes before it asks the system to start putting
-// that part on the disk, so that the final flush has little left to wait for.
-inline constexpr std::uint64_t kWritebackBytes = std::uint64_t{2} << 20;
+// How much an AtomicFile writes between two flushes in the background.
+inline constexpr std::uint64_t kBackgroundFlushBytes = std::uint64_t{8} << 20;
 
 // Writes all `size` bytes to the open file `handle`; false on any failure.
 bool write_all(NativeHandle handle, const unsigned char* data, std::size_t size);
 
-// Starts writing `length` bytes of `handle` from `offset` to the disk
-// without waiting for them, where the system offers that; a hint only.
-void start_writeback(NativeHandle handle, std::uint64_t offset, std::uint64_t length);
+// Puts the content written to `handle` so far on the disk, and as much of
+// its metadata as reading it back needs; false if the system could not.
+bool flush_data(NativeHandle handle);
+
+// Flushes a file that is still being written on a helper thread. A drive's
+// flush takes about as long as what was written since the one before, so
+// the flush at commit then has only the newest part left to wait for, and
+// the rest of that time overlaps the merge instead of following it.
+class BackgroundFlush {
+ public:
+  // Starts the thread; throws std::system_error when the system has none
+  // to give. `handle` must stay open until this is destroyed.
+  explicit BackgroundFlush(NativeHandle handle);
+  BackgroundFlush(const BackgroundFlush&) = delete;
+  BackgroundFlush& operator=(const BackgroundFlush&) = delete;
+  // Waits for a flush under way, then ends the thread.
+  ~BackgroundFlush();
+
+  // Asks for a flush of everything written so far; requests made while one
+  // is under way are served by one more flush after it.
+  void request();
+
+ private:
+  void run();
+
+  NativeHandle handle_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool requested_ = false;
+  bool stopping_ = false;
+  std::thread thread_;  // last: it starts once everything above exists
+};
 
 // `prefix`, then the low `digits` hexadecimal digits of `bits`, then ".tmp":
 // a name no earlier run, interrupted or not, is likely to have left behind.

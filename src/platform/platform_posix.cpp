@@ -212,12 +212,11 @@ bool write_all(NativeHandle handle, const unsigned char* data, std::size_t size)
   return true;
 }
 
-void start_writeback(NativeHandle handle, std::uint64_t offset, std::uint64_t length) {
+bool flush_data(NativeHandle handle) {
 #if defined(__linux__)
-  (void)::sync_file_range(handle, static_cast<off_t>(offset), static_cast<off_t>(length),
-                          SYNC_FILE_RANGE_WRITE);
+  return ::fdatasync(handle) == 0;
 #else
-  (void)handle, (void)offset, (void)length;
+  return ::fsync(handle) == 0;
 #endif
 }
 
@@ -407,6 +406,7 @@ bool AtomicFile::commit() {
   }
   // A failed write has removed the file already.
   if (!flush_buffer()) return false;
+  background_flush_.reset();
   bool done = flush_to_disk(handle_);
   done = (::close(handle_) == 0) && done;
   handle_ = kNoHandle;
@@ -425,6 +425,7 @@ bool AtomicFile::commit() {
 }
 
 void AtomicFile::discard() {
+  background_flush_.reset();
   if (handle_ != kNoHandle) ::close(handle_);
   handle_ = kNoHandle;
   if (directory_ != nullptr && !temporary_name_.empty()) {

@@ -232,9 +232,7 @@ bool write_all(NativeHandle handle, const unsigned char* data, std::size_t size)
   return true;
 }
 
-void start_writeback(NativeHandle, std::uint64_t, std::uint64_t) {
-  // Windows starts writing back on its own; FlushFileBuffers waits for it.
-}
+bool flush_data(NativeHandle handle) { return ::FlushFileBuffers(as_handle(handle)) != 0; }
 
 void prepare_process(const NativeChar* locale_name) {
   (void)::_wsetlocale(LC_ALL, locale_name);
@@ -401,7 +399,8 @@ bool AtomicFile::commit() {
   if (!is_open()) return false;
   // A failed write has removed the file already.
   if (!flush_buffer()) return false;
-  bool done = ::FlushFileBuffers(as_handle(handle_)) != 0;
+  background_flush_.reset();
+  bool done = flush_data(handle_);
   done = ::CloseHandle(as_handle(handle_)) && done;
   handle_ = kNoHandle;
   done = done && move_into_place(temporary_name_, name_, replaced_attributes_.has_value());
@@ -415,6 +414,7 @@ bool AtomicFile::commit() {
 }
 
 void AtomicFile::discard() {
+  background_flush_.reset();
   if (handle_ != kNoHandle) ::CloseHandle(as_handle(handle_));
   handle_ = kNoHandle;
   if (!temporary_name_.empty()) {

@@ -1,10 +1,16 @@
 #include "playlist/merge.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cassert>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <span>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "playlist/ascii_case.h"
@@ -59,9 +65,15 @@ bool write_candidate(CandidateBuffers& buffers, platform::AtomicFile& output) {
   return output.write(kLineEnd);
 }
 
-// Keeps the candidates after the one being merged open, in listing order,
-// with their reading under way, so that the disk works while earlier ones
-// are converted. The merged playlist's own name is never opened.
+// Opens the candidates after the one being merged, in listing order, and
+// starts their reading, so that the disk and the other core work while
+// earlier ones are converted. The merged playlist's own name is never opened.
+//
+// When there are more candidates than slots, a helper thread does the
+// opening. It fills a slot only once the merge has released the candidate
+// that held it, and the merge takes a candidate only once the helper has
+// published it. Each side that has to wait sleeps until the other is a batch
+// ahead, so that the two do not wake each other for every file.
 class CandidateWindow {
  public:
   CandidateWindow(const platform::Directory& directory, const platform::NameList& names,
@@ -69,31 +81,139 @@ class CandidateWindow {
       : directory_(directory),
         names_(names),
         merged_name_(merged_name),
-        files_(platform::files_open_at_once(kCandidatesReadAhead)),
-        opened_(files_.size(), false) {}
+        slots_(platform::files_open_at_once(kCandidatesReadAhead)),
+        batch_(std::max<std::size_t>(1, slots_.size() / 4)) {
+    // A single slot, or a folder whose candidates all fit, gains nothing
+    // from a second thread.
+    if (slots_.size() == 1 || names_.size() <= slots_.size()) return;
+    try {
+      helper_ = std::thread([this] { open_ahead(); });
+    } catch (const std::system_error&) {
+      // No thread to be had: open_file() opens ahead itself.
+    }
+  }
+  CandidateWindow(const CandidateWindow&) = delete;
+  CandidateWindow& operator=(const CandidateWindow&) = delete;
+
+  ~CandidateWindow() {
+    if (!helper_.joinable()) return;
+    {
+      const std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    slots_released_.notify_one();
+    helper_.join();
+  }
 
   // The candidate at `index` of the listing, open, or nullptr when it could
-  // not be opened. Indices come in increasing order.
+  // not be opened. Indices come in increasing order; the candidates before
+  // `index` are no longer used.
   platform::InputFile* open_file(std::size_t index) {
-    const std::size_t window = files_.size();
-    for (; next_ < names_.size() && next_ < index + window; ++next_) {
-      platform::InputFile& file = files_[next_ % window];
-      file.close();
-      const NativeStringView name = names_[next_];
-      opened_[next_ % window] =
-          !platform::same_file_name(name, merged_name_) && file.open(directory_, name);
-      if (opened_[next_ % window]) file.read_ahead();
+    released_.store(index);
+    if (!helper_.joinable()) {
+      while (open_next()) {
+      }
+    } else {
+      if (helper_waits_.load() && released_.load() >= released_to_wake_helper()) {
+        wake(slots_released_);
+      }
+      if (opened_.load() <= index) {
+        std::unique_lock lock(mutex_);
+        merge_waits_.store(true);
+        candidates_opened_.wait(lock, [&] { return opened_.load() > index || out_of_memory_; });
+        merge_waits_.store(false);
+        // The helper ran out of memory: so does the merge.
+        if (opened_.load() <= index) throw std::bad_alloc();
+      }
     }
-    return opened_[index % window] ? &files_[index % window] : nullptr;
+    Slot& slot = slots_[index % slots_.size()];
+    return slot.opened ? &slot.file : nullptr;
   }
 
  private:
+  struct Slot {
+    platform::InputFile file;
+    bool opened = false;
+  };
+
+  // Opens the next candidate when its slot is free; false when it is not,
+  // or when every candidate has been opened.
+  bool open_next() {
+    const std::size_t next = opened_.load();
+    if (next >= names_.size() || next >= released_.load() + slots_.size()) return false;
+    Slot& slot = slots_[next % slots_.size()];
+    slot.file.close();
+    const NativeStringView name = names_[next];
+    slot.opened = !platform::same_file_name(name, merged_name_) && slot.file.open(directory_, name);
+    if (slot.opened) slot.file.read_ahead();
+    opened_.store(next + 1);
+    return true;
+  }
+
+  // The helper, once every slot is taken, sleeps until a batch of them is free.
+  std::size_t released_to_wake_helper() const { return opened_.load() + batch_ - slots_.size(); }
+
+  // The merge, waiting for the candidate it released last (`released_`),
+  // sleeps until the helper is a batch ahead, or a candidate beyond it, or
+  // done.
+  bool merge_may_wake(std::size_t opened) const {
+    return opened % batch_ == 0 || opened == names_.size() || opened > released_.load() + 1;
+  }
+
+  // Wakes the side sleeping on `condition`; it sleeps under the lock, so
+  // taking the lock first means it is asleep or has yet to check.
+  void wake(std::condition_variable& condition) {
+    { const std::lock_guard lock(mutex_); }
+    condition.notify_one();
+  }
+
+  // The helper thread. Running out of memory ends it, and the merge too
+  // once that needs a candidate the helper did not open.
+  void open_ahead() {
+    try {
+      open_all();
+    } catch (const std::bad_alloc&) {
+      {
+        const std::lock_guard lock(mutex_);
+        out_of_memory_ = true;
+      }
+      candidates_opened_.notify_one();
+    }
+  }
+
+  void open_all() {
+    while (opened_.load() < names_.size()) {
+      if (open_next()) {
+        if (merge_waits_.load() && merge_may_wake(opened_.load())) wake(candidates_opened_);
+        continue;
+      }
+      std::unique_lock lock(mutex_);
+      helper_waits_.store(true);
+      slots_released_.wait(
+          lock, [&] { return stopping_ || released_.load() >= released_to_wake_helper(); });
+      helper_waits_.store(false);
+      if (stopping_) return;
+    }
+  }
+
   const platform::Directory& directory_;
   const platform::NameList& names_;
   NativeStringView merged_name_;
-  std::vector<platform::InputFile> files_;
-  std::vector<bool> opened_;
-  std::size_t next_ = 0;  // the first name not opened yet
+  std::vector<Slot> slots_;
+  const std::size_t batch_;
+  // Sequentially consistent, each: a side that sleeps sets its flag and then
+  // reads the other's counter, the other writes its counter and then reads
+  // the flag, so one of them always sees the other.
+  std::atomic<std::size_t> opened_{0};    // candidates before this are in their slots
+  std::atomic<std::size_t> released_{0};  // candidates before this are done with
+  std::atomic<bool> helper_waits_{false};
+  std::atomic<bool> merge_waits_{false};
+  std::mutex mutex_;
+  std::condition_variable slots_released_;
+  std::condition_variable candidates_opened_;
+  bool stopping_ = false;       // under mutex_
+  bool out_of_memory_ = false;  // under mutex_
+  std::thread helper_;          // last: it starts once everything above exists
 };
 
 bool is_playlist_name(NativeStringView name) {
