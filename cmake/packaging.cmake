@@ -15,6 +15,22 @@ set(M3UMERGE_DOCS README.md LICENSE CHANGELOG.md)
 if(WIN32)
   install(TARGETS m3umerge RUNTIME DESTINATION .)
   install(FILES ${M3UMERGE_DOCS} DESTINATION .)
+
+  # The installer, built by scripts/package.sh from what the ZIP holds: its
+  # name and wixl's variables, for the shell. Every version is a new product
+  # that replaces the one before (a major upgrade), every build a new
+  # package; both codes are derived rather than random, so that one commit
+  # gives the same bytes everywhere.
+  set(M3UMERGE_UPGRADE_CODE 9A63C700-2C38-45A2-92C3-D5C9611803C6)
+  string(UUID M3UMERGE_PRODUCT_CODE NAMESPACE ${M3UMERGE_UPGRADE_CODE}
+         NAME "product ${PROJECT_VERSION}" TYPE SHA1 UPPER)
+  string(UUID M3UMERGE_PACKAGE_CODE NAMESPACE ${M3UMERGE_UPGRADE_CODE}
+         NAME "package ${PROJECT_VERSION} $ENV{SOURCE_DATE_EPOCH}" TYPE SHA1 UPPER)
+  file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/msi.env @ONLY CONTENT [[
+msi_name=m3umerge-@PROJECT_VERSION@-win64.msi
+msi_variables=(Version=@PROJECT_VERSION@ UpgradeCode=@M3UMERGE_UPGRADE_CODE@
+  ProductCode=@M3UMERGE_PRODUCT_CODE@ PackageCode=@M3UMERGE_PACKAGE_CODE@)
+]])
 else()
   # The release date as the manual page and the Debian changelog write it.
   set(ENV{LC_ALL} C)

@@ -31,7 +31,8 @@ WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest wine wine64)
 # fuzzer_runtime_package once clang is there.
 ANALYSIS_PACKAGES=(clang clang-tidy clang-format cppcheck git strace)
 # Building and checking the release packages.
-PACKAGING_PACKAGES=(dpkg-dev lintian mandoc unzip binutils file devscripts bash-completion)
+PACKAGING_PACKAGES=(dpkg-dev lintian mandoc unzip binutils file devscripts bash-completion
+  wixl msitools faketime)
 
 # fuzzer_runtime_package: the package with libFuzzer for the installed clang,
 # whose major version names it (libclang-rt-14-dev for clang 14; before
@@ -58,4 +59,26 @@ require_cmake() {
     echo "CMake $version is too old: the build needs 3.25 or later (Debian 12, Ubuntu 23.04)" >&2
     exit 1
   fi
+}
+
+# make_msi FILES OUT NAME=VALUE...: builds the Windows installer OUT (an
+# absolute path) from packaging/m3umerge.wxs and FILES, the Windows build
+# installed into a folder, with the wixl variables given (Version,
+# UpgradeCode, ProductCode, PackageCode). The same input and
+# SOURCE_DATE_EPOCH give the same bytes.
+make_msi() {
+  local files=$1 out=$2
+  shift 2
+  local wxs="$PWD/packaging/m3umerge.wxs" variables=() variable package_code="" when
+  for variable in "$@"; do
+    variables+=(-D "$variable")
+    [[ $variable == PackageCode=* ]] && package_code=${variable#PackageCode=}
+  done
+  when=$(date -u -d "@${SOURCE_DATE_EPOCH:?}" '+%Y-%m-%d %H:%M:%S')
+  # wixl takes file names from where it runs, records the files' times and
+  # its own, and makes up a package code, which msibuild then replaces.
+  find "$files" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+  (cd "$files" && TZ=UTC NO_FAKE_STAT=1 faketime -f "$when" wixl -a x64 "${variables[@]}" -o "$out" "$wxs")
+  TZ=UTC faketime -f "$when" msibuild "$out" -s m3umerge "The m3umerge developers" "x64;1033" \
+    "{$package_code}"
 }

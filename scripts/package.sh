@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the release packages into build/packages/: the Windows ZIP
-# (m3umerge.exe with README, LICENSE, CHANGELOG), the Debian package and the
+# (m3umerge.exe with README, LICENSE, CHANGELOG) and installer (MSI, the
+# same files installed for the current user), the Debian package and the
 # portable Linux archive (a statically linked binary), and SHA256SUMS.
 # Reproducible: time stamps come from SOURCE_DATE_EPOCH, by default the time
 # of the last commit, so any clone of one commit gives the same bytes.
@@ -24,6 +25,11 @@ for preset in native static windows; do
   cpack --config "build/$preset/CPackConfig.cmake" -B "$out" >/dev/null
 done
 rm -rf "$out/_CPack_Packages"
-(cd "$out" && sha256sum -- *.deb *.tar.gz *.zip >SHA256SUMS)
+# The installer holds what the ZIP holds.
+source build/windows/msi.env
+rm -rf build/windows/msi-files
+cmake --install build/windows --prefix build/windows/msi-files --strip >/dev/null
+make_msi build/windows/msi-files "$out/$msi_name" "${msi_variables[@]}"
+(cd "$out" && sha256sum -- *.deb *.tar.gz *.zip *.msi >SHA256SUMS)
 ls -l "$out"
 cat "$out/SHA256SUMS"

@@ -4,14 +4,18 @@
 # Wine) merge the example folder into the expected bytes; the .deb is
 # hardened and lintian-clean, with compressed documents and the bash
 # completion, which offers .wsr files and folders; the .tar.gz binary is
-# static; the exe carries its manifest and version information; SHA256SUMS
-# matches.
+# static; the exe carries its manifest and version information; the MSI
+# installs for the user in a Wine prefix of its own, with a right-click
+# entry that merges like the zip's exe and a Send to entry, upgrades in
+# place and uninstalls without a trace; SHA256SUMS matches.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib.sh
 packages="$PWD/build/packages"
 golden="$PWD/tests/golden"
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+msi_prefix="$PWD/build/msi-wine"
+trap 'WINEPREFIX="$msi_prefix" wineserver -k >/dev/null 2>&1 || true; rm -rf "$scratch"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 # The merged playlist expected for the example folder, given the listing:
 # the signature, then each playlist's converted text and CR LF, in that order.
@@ -103,5 +107,66 @@ grep -q '^FileVersion$' "$scratch/exe-wide-strings" || fail "no version informat
 grep -qx "$(sed -n 's/^project(m3umerge VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)" \
   "$scratch/exe-wide-strings" ||
   fail "version information does not carry the project's version"
+
+msi=$(ls "$packages"/m3umerge-*-win64.msi)
+echo "== $(basename "$msi")"
+rm -rf "$msi_prefix"
+# Wine's menu builder would mirror shortcuts into the desktop's menus.
+in_msi_prefix() {
+  WINEPREFIX="$msi_prefix" WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=" \
+    scripts/wine-run.sh "$@" </dev/null
+}
+windows_path() { echo "Z:$(echo "$1" | tr / '\\')"; }
+# installed: the m3umerge lines of Wine's list of installed programs.
+installed() { in_msi_prefix uninstaller --list | tr -d '\r' | grep m3umerge || true; }
+verb='HKCU\Software\Classes\SystemFileAssociations\.wsr\shell\m3umerge'
+in_msi_prefix msiexec /i "$(windows_path "$msi")" /qn || fail "msiexec /i"
+programs=$(find "$msi_prefix/drive_c/users" -path '*/AppData/Local/Programs' -type d)
+[ -n "$programs" ] || fail "no %LOCALAPPDATA%\\Programs"
+for file in m3umerge.exe README.md LICENSE CHANGELOG.md; do
+  cmp "$programs/m3umerge/$file" "$(dirname "$exe")/$file" || fail "$file as installed"
+done
+send_to=$(find "$msi_prefix/drive_c/users" -path '*/SendTo/m3umerge (merge playlists).lnk')
+[ -n "$send_to" ] || fail "no Send to shortcut"
+strings "$send_to" >"$scratch/send-to-strings"
+grep -q 'Programs\\m3umerge\\m3umerge.exe$' "$scratch/send-to-strings" ||
+  fail "Send to shortcut points elsewhere: $(cat "$scratch/send-to-strings")"
+# reg prints "    (Default)    REG_SZ    VALUE" and the like.
+registry_value() { in_msi_prefix reg query "$1" "${@:2}" | tr -d '\r' | sed -n 's/^ .*REG_SZ *//p'; }
+[ "$(registry_value "$verb" /ve)" = "Merge playlists" ] || fail "verb name"
+install_dir=$(registry_value 'HKCU\Software\m3umerge' /v InstallDir)
+[ "$(registry_value "$verb" /v Icon)" = "\"${install_dir}m3umerge.exe\",0" ] || fail "verb icon"
+command=$(registry_value "$verb\\command" /ve)
+[ "$command" = "\"${install_dir}m3umerge.exe\" \"%1\"" ] || fail "verb command: $command"
+# As Explorer runs it: the program the command names, with %1 the clicked file.
+cp -R examples "$scratch/verb-example"
+verb_listing=$(in_msi_prefix "${install_dir}m3umerge.exe" \
+  "$(windows_path "$scratch/verb-example/soundtrack.wsr")")
+[ "$verb_listing" = "$listing" ] || fail "listing by the verb: $verb_listing"
+cmp "$scratch/verb-example/soundtrack.m3u" "$scratch/zip-example/soundtrack.m3u" ||
+  fail "the verb merged other bytes than the zip's exe"
+first=$(installed)
+[ "$(wc -l <<<"$first")" = 1 ] || fail "installed: $first"
+
+# A higher version of the same files over it, then its removal.
+source build/windows/msi.env
+version=${msi_variables[0]#Version=}
+upgrade_code=${msi_variables[1]#UpgradeCode=}
+SOURCE_DATE_EPOCH=0 make_msi "$PWD/build/windows/msi-files" "$scratch/upgrade.msi" \
+  "Version=${version%.*}.$((${version##*.} + 1))" "UpgradeCode=$upgrade_code" \
+  ProductCode=5B0F6F4E-9C8A-4E1D-8B77-2D3C4A5E6F70 PackageCode=7C1E2D3F-4A5B-4C6D-8E9F-0A1B2C3D4E5F
+in_msi_prefix msiexec /i "$(windows_path "$scratch/upgrade.msi")" /qn || fail "msiexec /i of the upgrade"
+upgraded=$(installed)
+[ "$(wc -l <<<"$upgraded")" = 1 ] && [ "$upgraded" != "$first" ] ||
+  fail "after the upgrade: $upgraded (before: $first)"
+[ -f "$programs/m3umerge/m3umerge.exe" ] || fail "the upgrade removed the program"
+in_msi_prefix msiexec /x "$(windows_path "$scratch/upgrade.msi")" /qn || fail "msiexec /x"
+[ -z "$(installed)" ] || fail "still installed: $(installed)"
+[ ! -e "$programs/m3umerge" ] || fail "left behind: $(find "$programs/m3umerge")"
+[ ! -e "$send_to" ] || fail "Send to shortcut left behind"
+for key in 'HKCU\Software\m3umerge' 'HKCU\Software\Classes\SystemFileAssociations\.wsr'; do
+  ! in_msi_prefix reg query "$key" >/dev/null 2>&1 || fail "registry key left behind: $key"
+done
+
 (cd "$packages" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS"
 echo "packages: all checks passed"
