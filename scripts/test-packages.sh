@@ -134,7 +134,12 @@ grep -q 'Programs\\m3umerge\\m3umerge.exe$' "$scratch/send-to-strings" ||
 # reg prints "    (Default)    REG_SZ    VALUE" and the like.
 registry_value() { in_msi_prefix reg query "$1" "${@:2}" | tr -d '\r' | sed -n 's/^ .*REG_SZ *//p'; }
 [ "$(registry_value "$verb" /ve)" = "Merge playlists" ] || fail "verb name"
-install_dir=$(registry_value 'HKCU\Software\m3umerge' /v InstallDir)
+local_app_data=$(in_msi_prefix cmd /c 'echo %LOCALAPPDATA%' | tr -d '\r')
+install_dir="$local_app_data\Programs\m3umerge\"
+[ "$(registry_value 'HKCU\Software\m3umerge' /v InstallDir)" = "$install_dir" ] ||
+  fail "installed elsewhere than $install_dir"
+# An entry beside the program that opens .wsr files, not a new owner of the type.
+! in_msi_prefix reg query 'HKCU\Software\Classes\.wsr' >/dev/null 2>&1 || fail "took over .wsr"
 [ "$(registry_value "$verb" /v Icon)" = "\"${install_dir}m3umerge.exe\",0" ] || fail "verb icon"
 command=$(registry_value "$verb\\command" /ve)
 [ "$command" = "\"${install_dir}m3umerge.exe\" \"%1\"" ] || fail "verb command: $command"
@@ -146,18 +151,18 @@ verb_listing=$(in_msi_prefix "${install_dir}m3umerge.exe" \
 cmp "$scratch/verb-example/soundtrack.m3u" "$scratch/zip-example/soundtrack.m3u" ||
   fail "the verb merged other bytes than the zip's exe"
 first=$(installed)
-[ "$(wc -l <<<"$first")" = 1 ] || fail "installed: $first"
+[ -n "$first" ] && [ "$(wc -l <<<"$first")" = 1 ] || fail "installed: $first"
 
 # A higher version of the same files over it, then its removal.
 source build/windows/msi.env
 version=${msi_variables[0]#Version=}
 upgrade_code=${msi_variables[1]#UpgradeCode=}
-SOURCE_DATE_EPOCH=0 make_msi "$PWD/build/windows/msi-files" "$scratch/upgrade.msi" \
+SOURCE_DATE_EPOCH=1767225600 make_msi "$PWD/build/windows/msi-files" "$scratch/upgrade.msi" \
   "Version=${version%.*}.$((${version##*.} + 1))" "UpgradeCode=$upgrade_code" \
   ProductCode=5B0F6F4E-9C8A-4E1D-8B77-2D3C4A5E6F70 PackageCode=7C1E2D3F-4A5B-4C6D-8E9F-0A1B2C3D4E5F
 in_msi_prefix msiexec /i "$(windows_path "$scratch/upgrade.msi")" /qn || fail "msiexec /i of the upgrade"
 upgraded=$(installed)
-[ "$(wc -l <<<"$upgraded")" = 1 ] && [ "$upgraded" != "$first" ] ||
+[ -n "$upgraded" ] && [ "$(wc -l <<<"$upgraded")" = 1 ] && [ "$upgraded" != "$first" ] ||
   fail "after the upgrade: $upgraded (before: $first)"
 [ -f "$programs/m3umerge/m3umerge.exe" ] || fail "the upgrade removed the program"
 in_msi_prefix msiexec /x "$(windows_path "$scratch/upgrade.msi")" /qn || fail "msiexec /x"

@@ -56,7 +56,7 @@ bool AtomicFile::write_through(std::span<const unsigned char> bytes) {
     return false;
   }
   written_ += bytes.size();
-  if (written_ - flush_requested_at_ >= kBackgroundFlushBytes) {
+  if (kFlushesInBackground && written_ - flush_requested_at_ >= kBackgroundFlushBytes) {
     flush_requested_at_ = written_;
     request_background_flush();
   }

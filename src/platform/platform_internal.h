@@ -17,6 +17,15 @@ inline constexpr std::size_t kAtomicFileBufferBytes = std::size_t{128} * 1024;
 // How much an AtomicFile writes between two flushes in the background.
 inline constexpr std::uint64_t kBackgroundFlushBytes = std::uint64_t{8} << 20;
 
+// Whether a flush on a second thread lets the writes go on meanwhile.
+// Windows serialises every call on a handle opened for synchronous use, so
+// there a flush in the background would only hold the writes up.
+#if defined(_WIN32)
+inline constexpr bool kFlushesInBackground = false;
+#else
+inline constexpr bool kFlushesInBackground = true;
+#endif
+
 // Writes all `size` bytes to the open file `handle`; false on any failure.
 bool write_all(NativeHandle handle, const unsigned char* data, std::size_t size);
 

@@ -69,11 +69,13 @@ bool write_candidate(CandidateBuffers& buffers, platform::AtomicFile& output) {
 // starts their reading, so that the disk and the other core work while
 // earlier ones are converted. The merged playlist's own name is never opened.
 //
-// When there are more candidates than slots, a helper thread does the
-// opening. It fills a slot only once the merge has released the candidate
-// that held it, and the merge takes a candidate only once the helper has
-// published it. Each side that has to wait sleeps until the other is a batch
-// ahead, so that the two do not wake each other for every file.
+// When there are more candidates than slots, helper threads do the opening,
+// taking turns: helper k opens the candidates whose index is k modulo
+// kOpeners, so that one waits on the disk while another asks for more. A
+// helper fills a slot only once the merge has released the candidate that
+// held it, and sleeps, when every slot ahead is taken, until a batch of them
+// is free. The merge takes a candidate only once its helper has published
+// it. A helper that could not be started is stood in for by the merge.
 class CandidateWindow {
  public:
   CandidateWindow(const platform::Directory& directory, const platform::NameList& names,
@@ -83,115 +85,129 @@ class CandidateWindow {
         merged_name_(merged_name),
         slots_(platform::files_open_at_once(kCandidatesReadAhead)),
         batch_(std::max<std::size_t>(1, slots_.size() / 4)) {
-    // A single slot, or a folder whose candidates all fit, gains nothing
-    // from a second thread.
-    if (slots_.size() == 1 || names_.size() <= slots_.size()) return;
-    try {
-      helper_ = std::thread([this] { open_ahead(); });
-    } catch (const std::system_error&) {
-      // No thread to be had: open_file() opens ahead itself.
+    for (std::size_t k = 0; k < kOpeners; ++k) opened_[k].store(k);
+    // A slot for each helper at least; a folder whose candidates all fit
+    // gains nothing from threads.
+    if (slots_.size() < kOpeners || names_.size() <= slots_.size()) return;
+    for (std::size_t k = 0; k < kOpeners; ++k) {
+      try {
+        helpers_[k] = std::thread([this, k] { open_ahead(k); });
+      } catch (const std::system_error&) {
+        // No thread to be had: open_file() opens these itself.
+      } catch (const std::bad_alloc&) {
+        stop_helpers();
+        throw;
+      }
     }
   }
   CandidateWindow(const CandidateWindow&) = delete;
   CandidateWindow& operator=(const CandidateWindow&) = delete;
-
-  ~CandidateWindow() {
-    if (!helper_.joinable()) return;
-    {
-      const std::lock_guard lock(mutex_);
-      stopping_ = true;
-    }
-    slots_released_.notify_one();
-    helper_.join();
-  }
+  ~CandidateWindow() { stop_helpers(); }
 
   // The candidate at `index` of the listing, open, or nullptr when it could
   // not be opened. Indices come in increasing order; the candidates before
   // `index` are no longer used.
   platform::InputFile* open_file(std::size_t index) {
     released_.store(index);
-    if (!helper_.joinable()) {
-      while (open_next()) {
-      }
-    } else {
-      if (helper_waits_.load() && released_.load() >= released_to_wake_helper()) {
-        wake(slots_released_);
-      }
-      if (opened_.load() <= index) {
-        std::unique_lock lock(mutex_);
-        merge_waits_.store(true);
-        candidates_opened_.wait(lock, [&] { return opened_.load() > index || out_of_memory_; });
-        merge_waits_.store(false);
-        // The helper ran out of memory: so does the merge.
-        if (opened_.load() <= index) throw std::bad_alloc();
-      }
+    open_for_missing_helpers();
+    std::atomic<std::size_t>& opened = opened_[index % kOpeners];
+    if (opened.load() <= index) {
+      // Helpers asleep for want of slots are woken before waiting on them.
+      if (sleeping_helpers_.load() > 0) wake(slots_released_);
+      std::unique_lock lock(mutex_);
+      merge_waits_.store(true);
+      candidate_opened_.wait(lock, [&] { return opened.load() > index || out_of_memory_; });
+      merge_waits_.store(false);
+      // A helper ran out of memory: so does the merge.
+      if (opened.load() <= index) throw std::bad_alloc();
+    } else if (index % batch_ == 0 && sleeping_helpers_.load() > 0) {
+      wake(slots_released_);
     }
     Slot& slot = slots_[index % slots_.size()];
     return slot.opened ? &slot.file : nullptr;
   }
 
  private:
+  static constexpr std::size_t kOpeners = 2;
+
   struct Slot {
     platform::InputFile file;
     bool opened = false;
   };
 
-  // Opens the next candidate when its slot is free; false when it is not,
-  // or when every candidate has been opened.
-  bool open_next() {
-    const std::size_t next = opened_.load();
+  // Opens helper k's next candidate when its slot is free; false when it is
+  // not, or when the helper has opened all of its candidates.
+  bool open_next(std::size_t k) {
+    const std::size_t next = opened_[k].load();
     if (next >= names_.size() || next >= released_.load() + slots_.size()) return false;
     Slot& slot = slots_[next % slots_.size()];
     slot.file.close();
     const NativeStringView name = names_[next];
     slot.opened = !platform::same_file_name(name, merged_name_) && slot.file.open(directory_, name);
     if (slot.opened) slot.file.read_ahead();
-    opened_.store(next + 1);
+    opened_[k].store(next + kOpeners);
     return true;
   }
 
-  // The helper, once every slot is taken, sleeps until a batch of them is free.
-  std::size_t released_to_wake_helper() const { return opened_.load() + batch_ - slots_.size(); }
-
-  // The merge, waiting for the candidate it released last (`released_`),
-  // sleeps until the helper is a batch ahead, or a candidate beyond it, or
-  // done.
-  bool merge_may_wake(std::size_t opened) const {
-    return opened % batch_ == 0 || opened == names_.size() || opened > released_.load() + 1;
+  void stop_helpers() {
+    {
+      const std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    slots_released_.notify_all();
+    for (std::thread& helper : helpers_) {
+      if (helper.joinable()) helper.join();
+    }
   }
 
-  // Wakes the side sleeping on `condition`; it sleeps under the lock, so
-  // taking the lock first means it is asleep or has yet to check.
+  // Does the work of the helpers that are not running, in listing order.
+  void open_for_missing_helpers() {
+    for (;;) {
+      std::size_t k = kOpeners;  // the missing helper with the lowest next candidate
+      for (std::size_t j = 0; j < kOpeners; ++j) {
+        if (!helpers_[j].joinable() && (k == kOpeners || opened_[j].load() < opened_[k].load())) {
+          k = j;
+        }
+      }
+      if (k == kOpeners || !open_next(k)) return;
+    }
+  }
+
+  // Wakes whoever sleeps on `condition`: a sleeper checks under the lock, so
+  // once the lock was taken it either sleeps or has yet to check.
   void wake(std::condition_variable& condition) {
     { const std::lock_guard lock(mutex_); }
-    condition.notify_one();
+    condition.notify_all();
   }
 
-  // The helper thread. Running out of memory ends it, and the merge too
-  // once that needs a candidate the helper did not open.
-  void open_ahead() {
+  // Helper k. Running out of memory ends it, and the merge too once that
+  // needs a candidate this helper did not open.
+  void open_ahead(std::size_t k) {
     try {
-      open_all();
+      open_all(k);
     } catch (const std::bad_alloc&) {
       {
         const std::lock_guard lock(mutex_);
         out_of_memory_ = true;
       }
-      candidates_opened_.notify_one();
+      candidate_opened_.notify_one();
     }
   }
 
-  void open_all() {
-    while (opened_.load() < names_.size()) {
-      if (open_next()) {
-        if (merge_waits_.load() && merge_may_wake(opened_.load())) wake(candidates_opened_);
+  void open_all(std::size_t k) {
+    while (opened_[k].load() < names_.size()) {
+      if (open_next(k)) {
+        // The merge waits for the candidate at `released_`.
+        if (merge_waits_.load() && opened_[k].load() == released_.load() + kOpeners) {
+          wake(candidate_opened_);
+        }
         continue;
       }
+      const std::size_t wanted_released = opened_[k].load() + batch_ - slots_.size();
       std::unique_lock lock(mutex_);
-      helper_waits_.store(true);
-      slots_released_.wait(
-          lock, [&] { return stopping_ || released_.load() >= released_to_wake_helper(); });
-      helper_waits_.store(false);
+      sleeping_helpers_.fetch_add(1);
+      slots_released_.wait(lock, [&] { return stopping_ || released_.load() >= wanted_released; });
+      sleeping_helpers_.fetch_sub(1);
       if (stopping_) return;
     }
   }
@@ -201,19 +217,19 @@ class CandidateWindow {
   NativeStringView merged_name_;
   std::vector<Slot> slots_;
   const std::size_t batch_;
-  // Sequentially consistent, each: a side that sleeps sets its flag and then
+  // Sequentially consistent, each: a side that sleeps announces it and then
   // reads the other's counter, the other writes its counter and then reads
-  // the flag, so one of them always sees the other.
-  std::atomic<std::size_t> opened_{0};    // candidates before this are in their slots
-  std::atomic<std::size_t> released_{0};  // candidates before this are done with
-  std::atomic<bool> helper_waits_{false};
+  // the announcement, so one of them always sees the other.
+  std::atomic<std::size_t> opened_[kOpeners];  // helper k's next candidate
+  std::atomic<std::size_t> released_{0};       // candidates before this are done with
+  std::atomic<int> sleeping_helpers_{0};
   std::atomic<bool> merge_waits_{false};
   std::mutex mutex_;
   std::condition_variable slots_released_;
-  std::condition_variable candidates_opened_;
-  bool stopping_ = false;       // under mutex_
-  bool out_of_memory_ = false;  // under mutex_
-  std::thread helper_;          // last: it starts once everything above exists
+  std::condition_variable candidate_opened_;
+  bool stopping_ = false;          // under mutex_
+  bool out_of_memory_ = false;     // under mutex_
+  std::thread helpers_[kOpeners];  // last: they start once everything above exists
 };
 
 bool is_playlist_name(NativeStringView name) {
