@@ -135,7 +135,7 @@ grep -q 'Programs\\m3umerge\\m3umerge.exe$' "$scratch/send-to-strings" ||
 registry_value() { in_msi_prefix reg query "$1" "${@:2}" | tr -d '\r' | sed -n 's/^ .*REG_SZ *//p'; }
 [ "$(registry_value "$verb" /ve)" = "Merge playlists" ] || fail "verb name"
 local_app_data=$(in_msi_prefix cmd /c 'echo %LOCALAPPDATA%' | tr -d '\r')
-install_dir="$local_app_data\Programs\m3umerge\"
+install_dir="$local_app_data"'\Programs\m3umerge\'
 [ "$(registry_value 'HKCU\Software\m3umerge' /v InstallDir)" = "$install_dir" ] ||
   fail "installed elsewhere than $install_dir"
 # An entry beside the program that opens .wsr files, not a new owner of the type.
