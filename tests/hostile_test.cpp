@@ -139,7 +139,7 @@ TEST(Resources, AThousandMergesLeaveNoHandleOpenAndNoMemoryBehind) {
 }
 
 // Allocations left before the next one fails; negative: none fails. Atomic:
-// a merge of many candidates opens them on a second thread.
+// a merge of many candidates opens them on helper threads.
 std::atomic<long> allocations_before_failure = -1;
 
 }  // namespace
@@ -174,7 +174,7 @@ TEST(Resources, RunningOutOfMemoryAnywhereKeepsTheEarlierPlaylistAndLeavesNothin
   TempDir dir;
   write_file(dir / M3U_NATIVE("a.m3u"), "a");
   write_file(dir / M3U_NATIVE("b.m3u"), kSignature + "b");
-  // Enough candidates for them to be opened on a second thread, with names
+  // Enough candidates for them to be opened on helper threads, with names
   // too long to be kept without an allocation.
   constexpr int kEmpty = 40;
   for (int i = 0; i < kEmpty; ++i) {
