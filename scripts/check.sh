@@ -33,7 +33,7 @@ echo "== fuzzing"
 echo "== Windows build and tests (under Wine)"
 cmake --build --preset windows
 # scripts/wine-run.sh keeps a Wine server up between tests; stop it at the end.
-trap 'WINEPREFIX="$PWD/build/windows/wine" wineserver -k >/dev/null 2>&1 || true' EXIT
+trap 'stop_wine "$PWD/build/windows/wine"' EXIT
 ctest --preset windows
 
 echo "== packages"

@@ -82,3 +82,20 @@ make_msi() {
   TZ=UTC faketime -f "$when" msibuild "$out" -s m3umerge "The m3umerge developers" "x64;1033" \
     "{$package_code}"
 }
+
+# stop_wine PREFIX: ends the Wine server of PREFIX, waiting for it, and
+# removes the folder it kept in /tmp, which Wine names after the prefix's
+# device and inode and leaves behind.
+stop_wine() {
+  local dev ino server
+  [ -d "$1" ] || return 0
+  read -r dev ino < <(stat -c '%d %i' "$1")
+  server=$(printf 'server-%x-%x' "$dev" "$ino")
+  WINEPREFIX="$1" wineserver -k >/dev/null 2>&1 || true
+  WINEPREFIX="$1" wineserver -w >/dev/null 2>&1 || true
+  for server in /tmp/wine-*/"$server"; do
+    [ -d "$server" ] || continue
+    rm -rf "$server"
+    rmdir "$(dirname "$server")" 2>/dev/null || true
+  done
+}

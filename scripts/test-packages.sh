@@ -15,7 +15,7 @@ packages="$PWD/build/packages"
 golden="$PWD/tests/golden"
 scratch=$(mktemp -d)
 msi_prefix="$PWD/build/msi-wine"
-trap 'WINEPREFIX="$msi_prefix" wineserver -k >/dev/null 2>&1 || true; rm -rf "$scratch"' EXIT
+trap 'stop_wine "$msi_prefix"; stop_wine "$PWD/build/windows/wine"; rm -rf "$scratch"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 # The merged playlist expected for the example folder, given the listing:
 # the signature, then each playlist's converted text and CR LF, in that order.
@@ -62,7 +62,9 @@ grep -q libc6 "$scratch/depends" || fail "no computed dependencies"
 # a C library and start files built for it, which Debian 12 does not have.
 hardening-check --nocfprotection "$scratch/root/usr/bin/m3umerge" ||
   fail "hardening"
-lintian --fail-on error,warning,info --display-info --tag-display-limit 0 "$deb" || fail "lintian"
+# lintian leaves its caches in TMPDIR.
+TMPDIR="$scratch" lintian --fail-on error,warning,info --display-info --tag-display-limit 0 "$deb" ||
+  fail "lintian"
 
 completion="$scratch/root/usr/share/bash-completion/completions/m3umerge"
 mkdir -p "$scratch/complete/music" "$scratch/complete/Music Box"
@@ -110,6 +112,7 @@ grep -qx "$(sed -n 's/^project(m3umerge VERSION \([0-9.]*\).*/\1/p' CMakeLists.t
 
 msi=$(ls "$packages"/m3umerge-*-win64.msi)
 echo "== $(basename "$msi")"
+stop_wine "$msi_prefix"
 rm -rf "$msi_prefix"
 # Wine's menu builder would mirror shortcuts into the desktop's menus.
 in_msi_prefix() {
