@@ -1,4 +1,4 @@
-#include "playlist/ascii_case.h"
+#include "platform/ascii_case.h"
 
 #include <gtest/gtest.h>
 

@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/ascii_case.h"
 #include "platform/platform.h"
 #include "platform/platform_internal.h"
 
@@ -54,21 +55,6 @@ static_assert(kTemporaryPrefix.size() + kTemporaryDigits + 4 < kTemporaryNameCap
 
 // The signals by which a user interrupts or ends the tool.
 constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
-
-// Owns a file descriptor.
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 struct DirCloser {
   void operator()(DIR* dir) const { ::closedir(dir); }
@@ -241,9 +227,7 @@ void print_line(NativeStringView text) {
 }
 
 bool same_file_name(NativeStringView a, NativeStringView b) {
-  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [&](char x, char y) { return upper(x) == upper(y); });
+  return equals_ignoring_ascii_case(a, b);
 }
 
 Directory::~Directory() {

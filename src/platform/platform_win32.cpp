@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/ascii_case.h"
 #include "platform/platform.h"
 #include "platform/platform_internal.h"
 
@@ -91,7 +92,8 @@ UINT code_page_of(const wchar_t* locale) {
   const wchar_t* dot = locale != nullptr ? std::wcsrchr(locale, L'.') : nullptr;
   if (dot == nullptr) return CP_ACP;
   const std::wstring_view suffix(dot + 1);
-  if (suffix == L"utf8" || suffix == L"UTF8" || suffix == L"utf-8" || suffix == L"UTF-8") {
+  if (equals_ignoring_ascii_case(suffix, std::wstring_view(L"utf8")) ||
+      equals_ignoring_ascii_case(suffix, std::wstring_view(L"utf-8"))) {
     return CP_UTF8;
   }
   wchar_t* end = nullptr;
@@ -168,6 +170,11 @@ std::uint64_t random_bits(int attempt) {
   ::QueryPerformanceCounter(&now);
   return std::uint64_t(now.QuadPart) ^ (std::uint64_t(::GetCurrentProcessId()) << 32) ^
          std::uint64_t(attempt);
+}
+
+FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION& information) {
+  return {information.dwVolumeSerialNumber,
+          (std::uint64_t(information.nFileIndexHigh) << 32) | information.nFileIndexLow};
 }
 
 bool is_held(DWORD error) {
@@ -302,9 +309,7 @@ std::optional<FileIdentity> Directory::identify(NativeStringView name) const {
   const bool known = ::GetFileInformationByHandle(file, &information) != 0;
   ::CloseHandle(file);
   if (!known) return std::nullopt;
-  return FileIdentity{
-      information.dwVolumeSerialNumber,
-      (std::uint64_t(information.nFileIndexHigh) << 32) | information.nFileIndexLow};
+  return identity_of(information);
 }
 
 std::size_t files_open_at_once(std::size_t) {
@@ -332,8 +337,7 @@ bool InputFile::open(const Directory& directory, NativeStringView name) {
       !::GetFileInformationByHandle(as_handle(handle_), &information)) {
     return false;
   }
-  identity_ = {information.dwVolumeSerialNumber,
-               (std::uint64_t(information.nFileIndexHigh) << 32) | information.nFileIndexLow};
+  identity_ = identity_of(information);
   size_ = (std::uint64_t(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
   return true;
 }

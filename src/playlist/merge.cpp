@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "playlist/ascii_case.h"
+#include "platform/ascii_case.h"
 #include "playlist/text.h"
 
 namespace m3umerge {
