@@ -289,7 +289,9 @@ TEST(HostileFolders, PipesAndDevicesAreNeitherWaitedOnNorRead) {
   for (const char* name : {"pipe.m3u", "null.m3u"}) {
     platform::InputFile file;
     std::vector<unsigned char> content;
-    EXPECT_FALSE(file.open(directory, name) && file.read(kMaxPlaylistBytes, content)) << name;
+    EXPECT_FALSE(file.open(directory, name) == platform::OpenResult::opened &&
+                 file.read(kMaxPlaylistBytes, content))
+        << name;
   }
 }
 

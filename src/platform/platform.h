@@ -75,19 +75,30 @@ struct FileIdentity {
   bool operator==(const FileIdentity&) const = default;
 };
 
-// Names of directory entries, stored back to back to keep large folders small.
+// Names of directory entries, stored back to back to keep large folders small,
+// each with a mark for entries that are symbolic links.
 class NameList {
  public:
-  void add(NativeStringView name);
-  std::size_t size() const { return spans_.size(); }
+  void add(NativeStringView name, bool link = false);
+  std::size_t size() const { return entries_.size(); }
   NativeStringView operator[](std::size_t index) const;
+  bool is_link(std::size_t index) const { return entries_[index].link; }
   // Orders the names by `less`, a strict weak order on NativeStringView.
   template <class Less>
   void sort(Less less);
 
  private:
+  struct Entry {
+    std::uint32_t offset;
+    std::uint32_t length;
+    bool link;
+  };
+  NativeStringView view(const Entry& entry) const {
+    return NativeStringView(characters_).substr(entry.offset, entry.length);
+  }
+
   NativeString characters_;
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> spans_;  // offset, length
+  std::vector<Entry> entries_;
 };
 
 // An open directory; files are opened in it.
@@ -105,31 +116,47 @@ class Directory {
   // Adds to `names`, in the system's listing order, the entries whose names
   // `wanted` accepts and that are regular files or may be one (a link that
   // cannot be followed); directories, pipes, sockets and devices are left
-  // out. Returns false when the directory cannot be read.
+  // out. Symbolic links are marked as such. Returns false when the directory
+  // cannot be read.
   bool list_files(bool (*wanted)(NativeStringView name), NameList& names) const;
 
   // The identity of the entry `name` itself (a link is not followed), or
   // nothing when there is no such entry or it cannot be examined.
   std::optional<FileIdentity> identify(NativeStringView name) const;
 
-#if defined(_WIN32)
-  // The directory as an absolute path with the \\?\ prefix, ending in a
-  // backslash: every file is reached through it, whatever its length.
+  // Whether the entry `link` is a symbolic link that leads, directly or
+  // through other links, to the entry `name` of this directory (in any
+  // letter case), whether or not that entry exists: decided by the links'
+  // text, so a file renamed in meanwhile changes nothing. False when `link`
+  // is no link or cannot be followed that far.
+  bool leads_to(NativeStringView link, NativeStringView name) const;
+
+  // The directory's path, ending in a separator. On Windows it is absolute,
+  // with the \\?\ prefix, and every file is reached through it, whatever
+  // its length; elsewhere it is the path given to open().
   const NativeString& path() const { return path_; }
+#if !defined(_WIN32)
+  NativeHandle handle() const { return handle_; }
+#endif
 
  private:
   NativeString path_;
-#else
-  NativeHandle handle() const { return handle_; }
-
- private:
+#if !defined(_WIN32)
   NativeHandle handle_ = kNoHandle;
 #endif
 };
 
-// How many candidates may be open at once, `wanted` at most, so that
-// reading ahead never runs out of file descriptors (at least 1).
+// How many candidates may be open at once, `wanted` at most and at least 1:
+// as many as the descriptors still free allow, with a few kept for the
+// merged playlist. Only 1 where opening ahead would gain nothing.
 std::size_t files_open_at_once(std::size_t wanted);
+
+// What came of opening a file.
+enum class OpenResult {
+  opened,
+  failed,          // it cannot be opened, or is no regular (disk) file
+  no_handle_free,  // the process or the system has no descriptor or handle to spare
+};
 
 // A candidate opened for reading, shared with other programs that read,
 // write or delete it.
@@ -140,9 +167,9 @@ class InputFile {
   InputFile& operator=(const InputFile&) = delete;
   ~InputFile() { close(); }
 
-  // Opens `name` in `directory` without waiting on pipes or devices. Returns
-  // false when it cannot be opened or is not a regular (disk) file.
-  bool open(const Directory& directory, NativeStringView name);
+  // Opens `name` in `directory` without waiting on pipes or devices, closing
+  // the file held before. Nothing of that file remains after a failure.
+  OpenResult open(const Directory& directory, NativeStringView name);
   void close();
   const FileIdentity& identity() const { return identity_; }
 
@@ -160,8 +187,6 @@ class InputFile {
   FileIdentity identity_;
   std::uint64_t size_ = 0;
 };
-
-class BackgroundFlush;
 
 // A file written under a temporary name in its directory and moved to its
 // final name by commit() only after every byte reached the disk. Until then
@@ -185,16 +210,18 @@ class AtomicFile {
   // True from a successful create() until commit, a failed write or discard.
   bool is_open() const { return handle_ != kNoHandle; }
 
-  // Appends bytes. A failed write removes the temporary file; every later
-  // write and commit() then fail.
+  // Appends bytes, starting their way to the disk every few megabytes. A
+  // failed write removes the temporary file; every later write and commit()
+  // then fail.
   bool write(std::span<const unsigned char> bytes);
   bool write(std::string_view bytes);
 
-  // Writes out the buffer, flushes the file to disk and puts it in place of
-  // the final name, keeping what the user set on a file it replaces: the
-  // permission bits and, where the process may, owner and group (POSIX); the
-  // attributes and security (Windows). On failure the temporary file is
-  // removed and the final name keeps what it held.
+  // Writes out the buffer, gives the file its final permissions, flushes it
+  // to disk and puts it in place of the final name, keeping what the user
+  // set on a file it replaces: the permission bits and, where the process
+  // may, owner and group (POSIX); the attributes and security (Windows). A
+  // new file gets 0666 less the umask (POSIX). On failure the temporary file
+  // is removed and the final name keeps what it held.
   bool commit();
 
   // Removes the temporary file; the final name keeps what it held.
@@ -203,7 +230,6 @@ class AtomicFile {
  private:
   bool flush_buffer();
   bool write_through(std::span<const unsigned char> bytes);
-  void request_background_flush();
 
   const Directory* directory_ = nullptr;
   NativeString name_;
@@ -219,21 +245,15 @@ class AtomicFile {
   };
   std::optional<Owner> replaced_owner_;  // of the file replaced, if any
 #endif
-  std::uint64_t written_ = 0;             // bytes handed to the system so far
-  std::uint64_t flush_requested_at_ = 0;  // what had been written at the last request
+  std::uint64_t written_ = 0;          // bytes handed to the system so far
+  std::uint64_t written_back_to_ = 0;  // where the last write-back started ended
   std::vector<unsigned char> buffer_;
-  // Started once the file has grown by kBackgroundFlushBytes; ended before
-  // the handle is closed.
-  std::unique_ptr<BackgroundFlush> background_flush_;
 };
 
 template <class Less>
 void NameList::sort(Less less) {
-  const auto view = [this](const std::pair<std::uint32_t, std::uint32_t>& s) {
-    return NativeStringView(characters_).substr(s.first, s.second);
-  };
-  std::sort(spans_.begin(), spans_.end(),
-            [&](const auto& a, const auto& b) { return less(view(a), view(b)); });
+  std::sort(entries_.begin(), entries_.end(),
+            [&](const Entry& a, const Entry& b) { return less(view(a), view(b)); });
 }
 
 }  // namespace platform

@@ -1,24 +1,20 @@
 // The parts of the system layer that are the same everywhere.
 #include <cassert>
 #include <limits>
-#include <system_error>
 
 #include "platform/platform.h"
 #include "platform/platform_internal.h"
 
 namespace m3umerge::platform {
 
-void NameList::add(NativeStringView name) {
+void NameList::add(NativeStringView name, bool link) {
   assert(characters_.size() + name.size() <= std::numeric_limits<std::uint32_t>::max());
-  spans_.emplace_back(static_cast<std::uint32_t>(characters_.size()),
-                      static_cast<std::uint32_t>(name.size()));
+  entries_.push_back({static_cast<std::uint32_t>(characters_.size()),
+                      static_cast<std::uint32_t>(name.size()), link});
   characters_ += name;
 }
 
-NativeStringView NameList::operator[](std::size_t index) const {
-  const auto [offset, length] = spans_[index];
-  return NativeStringView(characters_).substr(offset, length);
-}
+NativeStringView NameList::operator[](std::size_t index) const { return view(entries_[index]); }
 
 NativeString temporary_name(NativeStringView prefix, std::uint64_t bits, int digits) {
   NativeString name(prefix);
@@ -50,61 +46,17 @@ bool AtomicFile::flush_buffer() {
 }
 
 bool AtomicFile::write_through(std::span<const unsigned char> bytes) {
-  if (!is_open() || !write_all(handle_, bytes.data(), bytes.size())) {
-    // Nothing this file holds will be used: it goes at once.
-    discard();
-    return false;
-  }
-  written_ += bytes.size();
-  if (kFlushesInBackground && written_ - flush_requested_at_ >= kBackgroundFlushBytes) {
-    flush_requested_at_ = written_;
-    request_background_flush();
-  }
-  return true;
-}
-
-void AtomicFile::request_background_flush() {
-  if (!background_flush_) {
-    try {
-      background_flush_ = std::make_unique<BackgroundFlush>(handle_);
-    } catch (const std::system_error&) {
-      // No thread to be had: the flush at commit does it all.
+  bool written = is_open() && write_all(handle_, bytes.data(), bytes.size());
+  if (written) {
+    written_ += bytes.size();
+    if (written_ - written_back_to_ >= kWriteBackBytes) {
+      written = start_write_back(handle_, written_back_to_, written_ - written_back_to_);
+      written_back_to_ = written_;
     }
   }
-  if (background_flush_) background_flush_->request();
-}
-
-BackgroundFlush::BackgroundFlush(NativeHandle handle)
-    : handle_(handle), thread_([this] { run(); }) {}
-
-BackgroundFlush::~BackgroundFlush() {
-  {
-    const std::lock_guard lock(mutex_);
-    stopping_ = true;
-  }
-  wake_.notify_one();
-  thread_.join();
-}
-
-void BackgroundFlush::request() {
-  {
-    const std::lock_guard lock(mutex_);
-    requested_ = true;
-  }
-  wake_.notify_one();
-}
-
-void BackgroundFlush::run() {
-  std::unique_lock lock(mutex_);
-  for (;;) {
-    wake_.wait(lock, [this] { return requested_ || stopping_; });
-    if (stopping_) return;
-    requested_ = false;
-    lock.unlock();
-    // A failure here is found again, and reported, by the flush at commit.
-    (void)flush_data(handle_);
-    lock.lock();
-  }
+  // Nothing this file holds will be used after a failure: it goes at once.
+  if (!written) discard();
+  return written;
 }
 
 }  // namespace m3umerge::platform

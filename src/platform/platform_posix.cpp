@@ -1,5 +1,6 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/ascii_case.h"
@@ -140,11 +142,53 @@ bool flush_to_disk(int fd) {
   return ::fsync(fd) == 0;
 }
 
-mode_t current_umask() {
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return mask;
+// 0666 less the umask: the mode of a new file. The umask can only be read by
+// setting it, so it is read once, before anything else might be creating a
+// file, and put back at once.
+mode_t new_file_mode() {
+  static const mode_t mode = [] {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666u & ~mask;
+  }();
+  return mode;
 }
+
+struct Free {
+  void operator()(char* memory) const { std::free(memory); }
+};
+
+// The absolute path of the folder `path` names, links resolved; empty when
+// it cannot be found.
+std::string real_path(const std::string& path) {
+  const std::unique_ptr<char, Free> resolved(::realpath(path.empty() ? "." : path.c_str(), nullptr));
+  return resolved ? std::string(resolved.get()) : std::string();
+}
+
+// The text of the link at `path`, or nothing when it is no link.
+std::optional<std::string> link_text(const std::string& path) {
+  std::string text(PATH_MAX, '\0');
+  const ssize_t length = ::readlink(path.c_str(), text.data(), text.size());
+  if (length < 0 || std::size_t(length) >= text.size()) return std::nullopt;
+  text.resize(std::size_t(length));
+  return text;
+}
+
+// Descriptors below the limit that are not in use, counted up to `enough`.
+std::size_t free_descriptors(std::size_t enough) {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  // The lowest free numbers are the ones the system hands out; looking past
+  // them for `enough` free ones is all it takes.
+  const rlim_t end = limit.rlim_cur == RLIM_INFINITY ? rlim_t(INT_MAX) : limit.rlim_cur;
+  std::size_t found = 0;
+  for (rlim_t fd = 0; fd < end && found < enough; ++fd) {
+    if (::fcntl(int(fd), F_GETFD) == -1 && errno == EBADF) ++found;
+  }
+  return found;
+}
+
+bool is_out_of_descriptors(int error) { return error == EMFILE || error == ENFILE; }
 
 // Whether a listed entry may be a regular file. Most file systems say what an
 // entry is in the listing itself; only links and entries of unknown type cost
@@ -161,6 +205,13 @@ bool may_be_regular_file(int directory_fd, const dirent& entry) {
     default:
       return false;
   }
+}
+
+bool is_link(int directory_fd, const dirent& entry) {
+  if (entry.d_type != DT_UNKNOWN) return entry.d_type == DT_LNK;
+  struct stat status {};
+  return ::fstatat(directory_fd, entry.d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+         S_ISLNK(status.st_mode);
 }
 
 bool is_control(unsigned char c) { return c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0); }
@@ -198,11 +249,15 @@ bool write_all(NativeHandle handle, const unsigned char* data, std::size_t size)
   return true;
 }
 
-bool flush_data(NativeHandle handle) {
-#if defined(__linux__)
-  return ::fdatasync(handle) == 0;
+bool start_write_back(NativeHandle handle, std::uint64_t offset, std::uint64_t length) {
+#if defined(SYNC_FILE_RANGE_WRITE)
+  // Starting the write-back reports an error that is already known; one met
+  // on the way is reported by the flush at commit, which no earlier call
+  // has taken from it (waiting here would).
+  return ::sync_file_range(handle, off64_t(offset), off64_t(length), SYNC_FILE_RANGE_WRITE) == 0;
 #else
-  return ::fsync(handle) == 0;
+  (void)handle, (void)offset, (void)length;
+  return true;
 #endif
 }
 
@@ -212,6 +267,7 @@ void prepare_process(const NativeChar* locale_name) {
   // A reader that went away must not end the merge; writes just fail.
   (void)std::signal(SIGPIPE, SIG_IGN);
   (void)std::signal(SIGXFSZ, SIG_IGN);
+  (void)new_file_mode();
   remove_temporary_on_ending_signals();
 }
 
@@ -235,7 +291,8 @@ Directory::~Directory() {
 }
 
 bool Directory::open(NativeStringView path) {
-  handle_ = ::open(NativeString(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  path_ = path;
+  handle_ = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   return handle_ != kNoHandle;
 }
 
@@ -254,7 +311,7 @@ bool Directory::list_files(bool (*wanted)(NativeStringView name), NameList& name
     const dirent* entry = ::readdir(listing.get());
     if (entry == nullptr) return errno == 0;
     const NativeStringView name(entry->d_name);
-    if (wanted(name) && may_be_regular_file(handle_, *entry)) names.add(name);
+    if (wanted(name) && may_be_regular_file(handle_, *entry)) names.add(name, is_link(handle_, *entry));
   }
 }
 
@@ -266,19 +323,36 @@ std::optional<FileIdentity> Directory::identify(NativeStringView name) const {
   return FileIdentity{std::uint64_t(status.st_dev), std::uint64_t(status.st_ino)};
 }
 
+bool Directory::leads_to(NativeStringView link, NativeStringView name) const {
+  // Links rarely chain: the system's own limit on a path's links will do.
+  constexpr int kMaxLinks = 40;
+  const std::string folder = real_path(path_);
+  std::string path = path_ + std::string(link);
+  for (int depth = 0; depth < kMaxLinks && !folder.empty(); ++depth) {
+    const std::optional<std::string> text = link_text(path);
+    if (!text || text->empty()) return false;
+    path = text->front() == '/' ? *text : path.substr(0, path.rfind('/') + 1) + *text;
+    const std::size_t separator = path.rfind('/');
+    const std::string_view last(std::string_view(path).substr(separator + 1));
+    if (same_file_name(last, name) && real_path(path.substr(0, separator + 1)) == folder) {
+      return true;
+    }
+  }
+  return false;
+}
+
 std::size_t files_open_at_once(std::size_t wanted) {
-  rlimit limit{};
-  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return wanted;
-  // Room for the standard streams, the folder, its listing, the output and
-  // whatever the C library holds.
-  constexpr rlim_t kKeptFree = 16;
-  const rlim_t spare = limit.rlim_cur > kKeptFree ? limit.rlim_cur - kKeptFree : 1;
-  return std::max<std::size_t>(1, std::min<std::size_t>(wanted, spare));
+  // Room for the merged playlist and for whatever the C library may open.
+  constexpr std::size_t kKeptFree = 8;
+  const std::size_t free = free_descriptors(wanted + kKeptFree);
+  return free > kKeptFree ? std::min(wanted, free - kKeptFree) : 1;
 }
 
 void InputFile::close() {
   if (handle_ != kNoHandle) ::close(handle_);
   handle_ = kNoHandle;
+  identity_ = {};
+  size_ = 0;
 }
 
 void InputFile::read_ahead() const {
@@ -289,19 +363,22 @@ void InputFile::read_ahead() const {
 #endif
 }
 
-bool InputFile::open(const Directory& directory, NativeStringView name) {
+OpenResult InputFile::open(const Directory& directory, NativeStringView name) {
+  close();
   // Non-blocking, so that a pipe that took a playlist's place cannot hang us
   // before the type check below turns it away.
-  handle_ = ::openat(directory.handle(), NativeString(name).c_str(),
-                     O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  const int fd = ::openat(directory.handle(), NativeString(name).c_str(),
+                          O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return is_out_of_descriptors(errno) ? OpenResult::no_handle_free : OpenResult::failed;
+  handle_ = fd;
   struct stat status {};
-  if (handle_ == kNoHandle || ::fstat(handle_, &status) != 0 || !S_ISREG(status.st_mode) ||
-      status.st_size < 0) {
-    return false;
+  if (::fstat(handle_, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0) {
+    close();
+    return OpenResult::failed;
   }
   identity_ = {std::uint64_t(status.st_dev), std::uint64_t(status.st_ino)};
   size_ = static_cast<std::uint64_t>(status.st_size);
-  return true;
+  return OpenResult::opened;
 }
 
 bool InputFile::read(std::size_t limit, std::vector<unsigned char>& content) {
@@ -368,6 +445,7 @@ bool AtomicFile::create(const Directory& directory, NativeStringView name) {
       // cppcheck-suppress AssignmentIntegerToAddress
       handle_ = fd;
       replaced_owner_ = replaced;
+      written_ = written_back_to_ = 0;
       return true;
     }
     if (error != EEXIST) return false;
@@ -376,7 +454,10 @@ bool AtomicFile::create(const Directory& directory, NativeStringView name) {
 }
 
 bool AtomicFile::commit() {
-  if (!is_open()) return false;
+  // A failed write has removed the file already.
+  if (!is_open() || !flush_buffer()) return false;
+  // Every byte is written: the file may now become readable to others.
+  bool done = true;
   if (replaced_owner_) {
     // Merging a user's folder as root leaves the playlist theirs; an
     // ordinary user may not give a file away (EPERM) and keeps it. The mode
@@ -384,37 +465,41 @@ bool AtomicFile::commit() {
     if (::fchown(handle_, replaced_owner_->user, replaced_owner_->group) != 0) {
       // Not allowed: the playlist becomes the user's own, as any new file.
     }
-    (void)::fchmod(handle_, replaced_owner_->mode);
+    done = ::fchmod(handle_, replaced_owner_->mode) == 0;
   } else {
-    (void)::fchmod(handle_, 0666u & ~current_umask());
+    done = ::fchmod(handle_, new_file_mode()) == 0;
   }
-  // A failed write has removed the file already.
-  if (!flush_buffer()) return false;
-  background_flush_.reset();
-  bool done = flush_to_disk(handle_);
+  done = done && flush_to_disk(handle_);
   done = (::close(handle_) == 0) && done;
   handle_ = kNoHandle;
   const int directory_fd = directory_->handle();
-  done =
-      done && ::renameat(directory_fd, temporary_name_.c_str(), directory_fd, name_.c_str()) == 0;
+  {
+    // The record of the temporary file ends with its name.
+    const EndingSignalsBlocked blocked;
+    done = done &&
+           ::renameat(directory_fd, temporary_name_.c_str(), directory_fd, name_.c_str()) == 0;
+    if (done) {
+      forget_temporary();
+      temporary_name_.clear();
+    }
+  }
   if (!done) {
     discard();
     return false;
   }
-  forget_temporary();
-  temporary_name_.clear();
   // The rename itself reaches the disk with the directory.
   (void)flush_to_disk(directory_fd);
   return true;
 }
 
 void AtomicFile::discard() {
-  background_flush_.reset();
   if (handle_ != kNoHandle) ::close(handle_);
   handle_ = kNoHandle;
   if (directory_ != nullptr && !temporary_name_.empty()) {
-    forget_temporary();
+    // Forgotten only once it is gone: a signal in between removes it again,
+    // which does no harm.
     (void)::unlinkat(directory_->handle(), temporary_name_.c_str(), 0);
+    forget_temporary();
   }
   temporary_name_.clear();
 }

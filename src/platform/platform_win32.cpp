@@ -172,6 +172,22 @@ std::uint64_t random_bits(int attempt) {
          std::uint64_t(attempt);
 }
 
+// The final path of the open `file` as the system resolves it (links
+// followed, long names), with the \\?\ prefix; empty when it cannot tell.
+std::wstring final_path(HANDLE file) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = ::GetFinalPathNameByHandleW(file, path.data(), DWORD(path.size()),
+                                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0) return {};
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    path.resize(length);  // the room it needs, terminator included
+  }
+}
+
 FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION& information) {
   return {information.dwVolumeSerialNumber,
           (std::uint64_t(information.nFileIndexHigh) << 32) | information.nFileIndexLow};
@@ -239,7 +255,10 @@ bool write_all(NativeHandle handle, const unsigned char* data, std::size_t size)
   return true;
 }
 
-bool flush_data(NativeHandle handle) { return ::FlushFileBuffers(as_handle(handle)) != 0; }
+bool start_write_back(NativeHandle, std::uint64_t, std::uint64_t) {
+  // Windows writes a file back on its own; FlushFileBuffers is all there is.
+  return true;
+}
 
 void prepare_process(const NativeChar* locale_name) {
   (void)::_wsetlocale(LC_ALL, locale_name);
@@ -295,7 +314,10 @@ bool Directory::list_files(bool (*wanted)(NativeStringView name), NameList& name
   do {
     if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
     const NativeStringView name(entry.cFileName);
-    if (wanted(name)) names.add(name);
+    // With FindExInfoBasic the reparse tag is in dwReserved0.
+    const bool link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+                      entry.dwReserved0 == IO_REPARSE_TAG_SYMLINK;
+    if (wanted(name)) names.add(name, link);
   } while (::FindNextFileW(search, &entry));
   return ::GetLastError() == ERROR_NO_MORE_FILES;
 }
@@ -312,6 +334,29 @@ std::optional<FileIdentity> Directory::identify(NativeStringView name) const {
   return identity_of(information);
 }
 
+bool Directory::leads_to(NativeStringView link, NativeStringView name) const {
+  // Where the link leads now, as the system resolves it: the final path of
+  // the file it opens, or of the folder its last step names.
+  const HANDLE file = ::CreateFileW((path_ + std::wstring(link)).c_str(), 0,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const std::wstring target = final_path(file);
+  ::CloseHandle(file);
+  const std::size_t separator = target.rfind(L'\\');
+  if (target.empty() || separator == std::wstring::npos ||
+      !same_file_name(std::wstring_view(target).substr(separator + 1), name)) {
+    return false;
+  }
+  const HANDLE folder = ::CreateFileW(path_.c_str(), 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return false;
+  const std::wstring folder_path = final_path(folder);
+  ::CloseHandle(folder);
+  return !folder_path.empty() && same_file_name(target.substr(0, separator), folder_path);
+}
+
 std::size_t files_open_at_once(std::size_t) {
   // Windows reads ahead within a file on its own; files are opened one at a
   // time. Overlapped reads of the next files would be the way to go further.
@@ -321,25 +366,35 @@ std::size_t files_open_at_once(std::size_t) {
 void InputFile::close() {
   if (handle_ != kNoHandle) ::CloseHandle(as_handle(handle_));
   handle_ = kNoHandle;
+  identity_ = {};
+  size_ = 0;
 }
 
 void InputFile::read_ahead() const {}
 
-bool InputFile::open(const Directory& directory, NativeStringView name) {
+OpenResult InputFile::open(const Directory& directory, NativeStringView name) {
+  close();
   // Shared every way, so that a player or sync client that holds the
   // playlist open for writing neither keeps it out nor fails to save it.
-  handle_ = opened(::CreateFileW((directory.path() + std::wstring(name)).c_str(), GENERIC_READ,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  const HANDLE file = ::CreateFileW((directory.path() + std::wstring(name)).c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
+    return error == ERROR_TOO_MANY_OPEN_FILES || error == ERROR_NO_SYSTEM_RESOURCES
+               ? OpenResult::no_handle_free
+               : OpenResult::failed;
+  }
+  handle_ = file;
   BY_HANDLE_FILE_INFORMATION information{};
   // Device names such as CON open like files; only disk files are playlists.
-  if (handle_ == kNoHandle || ::GetFileType(as_handle(handle_)) != FILE_TYPE_DISK ||
-      !::GetFileInformationByHandle(as_handle(handle_), &information)) {
-    return false;
+  if (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileInformationByHandle(file, &information)) {
+    close();
+    return OpenResult::failed;
   }
   identity_ = identity_of(information);
   size_ = (std::uint64_t(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
-  return true;
+  return OpenResult::opened;
 }
 
 bool InputFile::read(std::size_t limit, std::vector<unsigned char>& content) {
@@ -390,6 +445,7 @@ bool AtomicFile::create(const Directory& directory, NativeStringView name) {
       name_ = std::move(final_path);
       handle_ = file;
       replaced_attributes_ = replaced;
+      written_ = written_back_to_ = 0;
       return true;
     }
     const DWORD error = ::GetLastError();
@@ -400,11 +456,9 @@ bool AtomicFile::create(const Directory& directory, NativeStringView name) {
 }
 
 bool AtomicFile::commit() {
-  if (!is_open()) return false;
   // A failed write has removed the file already.
-  if (!flush_buffer()) return false;
-  background_flush_.reset();
-  bool done = flush_data(handle_);
+  if (!is_open() || !flush_buffer()) return false;
+  bool done = ::FlushFileBuffers(as_handle(handle_)) != 0;
   done = ::CloseHandle(as_handle(handle_)) && done;
   handle_ = kNoHandle;
   done = done && move_into_place(temporary_name_, name_, replaced_attributes_.has_value());
@@ -418,12 +472,13 @@ bool AtomicFile::commit() {
 }
 
 void AtomicFile::discard() {
-  background_flush_.reset();
   if (handle_ != kNoHandle) ::CloseHandle(as_handle(handle_));
   handle_ = kNoHandle;
   if (!temporary_name_.empty()) {
-    forget_temporary();
+    // Forgotten only once it is gone: the console handler may remove it
+    // meanwhile, which does no harm.
     (void)::DeleteFileW(temporary_name_.c_str());
+    forget_temporary();
   }
   temporary_name_.clear();
 }
