@@ -40,8 +40,6 @@ struct FindCloser {
 
 HANDLE as_handle(NativeHandle handle) { return handle; }
 
-// CreateFileW's result as a NativeHandle: nullptr on failure.
-NativeHandle opened(HANDLE file) { return file == INVALID_HANDLE_VALUE ? kNoHandle : file; }
 
 // The temporary file that closing the console must not leave behind. The
 // console's control handler runs on a thread of its own: the path is handed
