@@ -13,7 +13,7 @@ inline constexpr std::size_t kAtomicFileBufferBytes = std::size_t{128} * 1024;
 
 // How much an AtomicFile writes before it starts the write-back of what it
 // wrote, so that the flush at commit has little left to wait for.
-inline constexpr std::uint64_t kWriteBackBytes = std::uint64_t{8} << 20;
+inline constexpr std::uint64_t kWriteBackBytes = std::uint64_t{2} << 20;
 
 // Writes all `size` bytes to the open file `handle`; false on any failure.
 bool write_all(NativeHandle handle, const unsigned char* data, std::size_t size);
