@@ -17,11 +17,13 @@ echo "== native build and tests"
 cmake --preset native >/dev/null
 cmake --build --preset native
 ctest --preset native
+report_skipped build/native
 
 echo "== native tests under the sanitizers"
 cmake --preset asan >/dev/null
 cmake --build --preset asan
 ctest --preset asan
+report_skipped build/asan
 
 echo "== static checks"
 cmake --preset windows >/dev/null
@@ -35,6 +37,7 @@ cmake --build --preset windows
 # scripts/wine-run.sh keeps a Wine server up between tests; stop it at the end.
 trap 'stop_wine "$PWD/build/windows/wine"' EXIT
 ctest --preset windows
+report_skipped build/windows
 
 echo "== packages"
 ./scripts/package.sh

@@ -99,3 +99,14 @@ stop_wine() {
     rmdir "$(dirname "$server")" 2>/dev/null || true
   done
 }
+
+# report_skipped BUILD_DIR: after ctest, prints why each skipped test or
+# check was skipped (the line after GoogleTest's "Skipped", and the tests'
+# own "note:" lines), so that a check that did not run is never silent.
+report_skipped() {
+  local log="$1/Testing/Temporary/LastTest.log"
+  [ -f "$log" ] || return 0
+  awk '/: Skipped$/ { getline reason }
+       /^\[  SKIPPED \] .* \(/ { print "skipped: " $4 ": " reason }
+       /^note: / { print }' "$log" | sort -u
+}

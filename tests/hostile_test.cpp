@@ -1,6 +1,7 @@
 // Folders and conditions that try to make the merge lose data, hang or leak.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -95,7 +96,7 @@ long open_handles() {
 #endif
 }
 
-TEST(Resources, AThousandMergesLeaveNoHandleOpenAndNoMemoryBehind) {
+TEST(Resources, RepeatedMergesLeaveNoHandleOpenAndNoMemoryBehind) {
   TempDir dir;
   write_file(dir / M3U_NATIVE("a.m3u"), "a");
   write_file(dir / M3U_NATIVE("b.m3u"), kSignature + "b");
@@ -111,13 +112,13 @@ TEST(Resources, AThousandMergesLeaveNoHandleOpenAndNoMemoryBehind) {
 #endif
   bool all_as_expected = true;
   {
-    const SilencedStdout silence;               // a thousand listings
+    const SilencedStdout silence;               // two hundred listings
     all_as_expected = merge_playlists(merged);  // the first run sets up what lasts
     handles = open_handles();
 #if defined(__GLIBC__)
     heap = ::mallinfo2().uordblks;
 #endif
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < 200; ++i) {
       all_as_expected = merge_playlists(merged) && !merge_playlists(refused) && all_as_expected;
     }
     handles_after = open_handles();
@@ -258,15 +259,18 @@ TEST(HostileFolders, AFileWhoseSizeChangesWhileReadIsSkipped) {
   EXPECT_EQ(read_file(dir / "game.m3u"), kSignature + "a\r\n");
 }
 
+// Unmounts a folder when it goes.
+struct Unmount {
+  const TempDir& dir;
+  ~Unmount() { ::umount2(dir.path().c_str(), MNT_DETACH); }
+};
+
 TEST(HostileFolders, AFullDiskKeepsTheEarlierPlaylistAndLeavesNoTemporaryFile) {
   TempDir dir;
   if (::mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=96k") != 0) {
     GTEST_SKIP() << "cannot mount a small tmpfs here (not root, or mount not allowed)";
   }
-  struct Unmount {
-    const TempDir& dir;
-    ~Unmount() { ::umount2(dir.path().c_str(), MNT_DETACH); }
-  } unmount{dir};
+  const Unmount unmount{dir};
   write_file(dir / "game.m3u", "old");
   write_file(dir / "a.m3u", std::string(30000, 'a'));
   write_file(dir / "b.m3u", std::string(30000, 'b'));
@@ -277,6 +281,49 @@ TEST(HostileFolders, AFullDiskKeepsTheEarlierPlaylistAndLeavesNoTemporaryFile) {
   EXPECT_EQ(read_file(dir / "game.m3u"), "old");
   EXPECT_EQ(test::entry_names(dir.path()),
             (std::vector<std::string>{"a.m3u", "b.m3u", "game.m3u"}));
+}
+
+// Every write succeeds, and the disk fails as the data is written back: a
+// file system on a loop device whose backing file, on a small tmpfs, runs
+// out of room. Only the flush can tell, and the earlier playlist must stay.
+TEST(HostileFolders, AFailedWriteBackKeepsTheEarlierPlaylistAndLeavesNoTemporaryFile) {
+  TempDir backing;
+  TempDir dir;
+  if (::mount("tmpfs", backing.path().c_str(), "tmpfs", 0, "size=12m") != 0) {
+    GTEST_SKIP() << "cannot mount a small tmpfs here (not root, or mount not allowed)";
+  }
+  const Unmount unmount_backing{backing};
+  const std::string image = (backing.path() / "image").string();
+  const std::string device = (backing.path() / "device").string();
+  if (test::shell("truncate -s 64M '" + image + "' && mkfs.ext2 -q -F '" + image +
+                  "' && losetup -f --show '" + image + "' >'" + device + "'") != 0) {
+    GTEST_SKIP() << "cannot make a file system on a loop device here (no losetup or mkfs.ext2)";
+  }
+  std::string loop = read_file(device).value_or("");
+  std::erase(loop, '\n');
+  struct Detach {
+    const std::string& loop;
+    ~Detach() { (void)test::shell("losetup -d '" + loop + "'"); }
+  } detach{loop};
+  ASSERT_EQ(::mount(loop.c_str(), dir.path().c_str(), "ext2", 0, nullptr), 0);
+  const Unmount unmount{dir};
+  // 4.2 MB of euro signs on disk, 12.6 MB as UTF-8: more than the backing
+  // file has room for, and more than is written before the write-back starts.
+  std::vector<std::string> names = {"game.m3u"};
+  for (int i = 100; i < 240; ++i) {
+    names.push_back(std::to_string(i) + ".m3u");
+    write_file(dir / names.back(), std::string(30000, '\x80'));
+  }
+  write_file(dir / "game.m3u", "old");
+  ::sync();
+  {
+    const SilencedStdout silence;
+    EXPECT_FALSE(merge_playlists(dir.prefix() + "game.wsr"));
+  }
+  EXPECT_EQ(read_file(dir / "game.m3u"), "old");
+  names.push_back("lost+found");
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(test::entry_names(dir.path()), names);
 }
 #endif
 
@@ -296,59 +343,55 @@ TEST(HostileFolders, PipesAndDevicesAreNeitherWaitedOnNorRead) {
 }
 
 TEST(HostileFolders, InterruptingAMergeLeavesTheEarlierPlaylistAndNothingElse) {
-  TempDir dir;
-  write_file(dir / "game.m3u", "old");
-  // More names than a pipe holds: with nobody reading the listing, the tool
-  // stops mid-merge with its temporary file in place.
-  const std::string padding(60, 'p');
-  for (int i = 0; i < 3000; ++i) write_file(dir / (padding + std::to_string(i) + ".m3u"), "x");
   const std::string tool = M3UMERGE_TOOL_PATH;
-  const std::string anchor = dir.prefix() + "game.wsr";
-  for (const int signal_number : {SIGHUP, SIGINT, SIGQUIT, SIGTERM}) {
-    int listing[2];
-    ASSERT_EQ(::pipe(listing), 0);
-    const pid_t child = ::fork();
-    if (child == 0) {
-      const rlimit no_core{0, 0};
-      ::setrlimit(RLIMIT_CORE, &no_core);
-      ::dup2(listing[1], STDOUT_FILENO);
-      ::close(listing[0]);
-      ::close(listing[1]);
-      ::execl(tool.c_str(), tool.c_str(), anchor.c_str(), nullptr);
-      ::_exit(127);
-    }
-    ::close(listing[1]);
-    std::string temporary;
-    for (int wait = 0; wait < 2000 && temporary.empty(); ++wait) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      for (const auto& name : test::entry_names(dir.path())) {
-        if (name.starts_with(".m3umerge-")) temporary = name;
+  // A folder that fits in the files read ahead, and one that does not.
+  for (const int playlists : {10, 40}) {
+    TempDir dir;
+    write_file(dir / "game.m3u", "old");
+    for (int i = 0; i < playlists; ++i) write_file(dir / (std::to_string(i) + ".m3u"), "x");
+    const std::string anchor = dir.prefix() + "game.wsr";
+    for (const int signal_number : {SIGHUP, SIGINT, SIGQUIT, SIGTERM}) {
+      // The tool stops right after creating its temporary file, until a
+      // byte comes through this pipe: the signal arrives at that moment.
+      int pause[2];
+      ASSERT_EQ(::pipe(pause), 0);
+      const pid_t child = ::fork();
+      if (child == 0) {
+        const rlimit no_core{0, 0};
+        ::setrlimit(RLIMIT_CORE, &no_core);
+        ::close(pause[1]);
+        const int null_device = ::open("/dev/null", O_WRONLY);
+        ::dup2(null_device, STDOUT_FILENO);
+        ::setenv("M3UMERGE_PAUSE_FD", std::to_string(pause[0]).c_str(), 1);
+        ::setenv("LD_PRELOAD", M3UMERGE_PAUSE_LIBRARY, 1);
+        ::setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+        ::execl(tool.c_str(), tool.c_str(), anchor.c_str(), nullptr);
+        ::_exit(127);
       }
+      ::close(pause[0]);
+      std::string temporary;
+      for (int wait = 0; wait < 2000 && temporary.empty(); ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        for (const auto& name : test::entry_names(dir.path())) {
+          if (name.starts_with(".m3umerge-")) temporary = name;
+        }
+      }
+      EXPECT_EQ(temporary.size(), 30u) << temporary;  // ".m3umerge-", 16 random digits, ".tmp"
+      struct stat status {};
+      // Private while it is written, although the playlist it replaces is not.
+      EXPECT_EQ(::stat((dir / temporary).c_str(), &status), 0);
+      EXPECT_EQ(status.st_mode & 0777, 0600u);
+      ::kill(child, signal_number);
+      EXPECT_EQ(::write(pause[1], "", 1), 1);
+      ::close(pause[1]);
+      int child_status = 0;
+      ASSERT_EQ(::waitpid(child, &child_status, 0), child);
+      EXPECT_TRUE(WIFSIGNALED(child_status) && WTERMSIG(child_status) == signal_number)
+          << "signal " << signal_number << ", status " << child_status;
+      EXPECT_EQ(read_file(dir / "game.m3u"), "old");
+      EXPECT_EQ(test::entry_names(dir.path()).size(), playlists + 1u);
     }
-    EXPECT_EQ(temporary.size(), 30u) << temporary;  // ".m3umerge-", 16 random digits, ".tmp"
-    struct stat status {};
-    // Private while it is written, although the playlist it replaces is not.
-    EXPECT_EQ(::stat((dir / temporary).c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0600u);
-    ::kill(child, signal_number);
-    int child_status = 0;
-    ASSERT_EQ(::waitpid(child, &child_status, 0), child);
-    ::close(listing[0]);
-    EXPECT_TRUE(WIFSIGNALED(child_status) && WTERMSIG(child_status) == signal_number)
-        << "signal " << signal_number << ", status " << child_status;
-    EXPECT_EQ(read_file(dir / "game.m3u"), "old");
-    EXPECT_EQ(test::entry_names(dir.path()).size(), 3001u);
   }
-  // What a run killed outright leaves, named as a process with our number
-  // would once have named it, does not stop a merge.
-  TempDir small;
-  for (int i = 0; i < 100; ++i) {
-    write_file(
-        small / (".m3umerge-" + std::to_string(::getpid()) + "-" + std::to_string(i) + ".tmp"), "");
-  }
-  write_file(small / "a.m3u", "a");
-  const SilencedStdout silence;
-  EXPECT_TRUE(merge_playlists(small.prefix() + "game.wsr"));
 }
 
 #if defined(__linux__)
@@ -406,6 +449,30 @@ TEST(HostileFolders, WithoutArgumentsAClosedStandardInputOrATerminalEndsCleanly)
   ASSERT_NE(echo, std::string::npos) << screen;
   screen.erase(echo, 6);
   EXPECT_EQ(screen, messages);
+}
+
+TEST(HostileFolders, WithoutArgumentsWaitsUntilALineArrives) {
+  int input[2];
+  ASSERT_EQ(::pipe(input), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(input[0], STDIN_FILENO);
+    ::close(input[0]);
+    ::close(input[1]);
+    const int null_device = ::open("/dev/null", O_WRONLY);
+    ::dup2(null_device, STDOUT_FILENO);
+    ::execl(M3UMERGE_TOOL_PATH, M3UMERGE_TOOL_PATH, nullptr);
+    ::_exit(127);
+  }
+  ::close(input[0]);
+  // An open, empty input: a window started by a double click stays open.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  int status = 0;
+  EXPECT_EQ(::waitpid(child, &status, WNOHANG), 0) << "ended without waiting";
+  EXPECT_EQ(::write(input[1], "\n", 1), 1);
+  ::close(input[1]);
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 #endif
 

@@ -71,13 +71,14 @@ TEST(MergePlaylists, ConvertsOrCopiesEachPlaylistAndEndsItWithCrLf) {
   }
 }
 
+static_assert(kMaxPlaylistBytes == 32768);
+
 TEST(MergePlaylists, MergesUpTo32768BytesAndSkipsLargerPlaylists) {
   TempDir dir;
-  write_file(dir / M3U_NATIVE("fits.m3u"), std::string(kMaxPlaylistBytes, 'a'));
-  write_file(dir / M3U_NATIVE("too-big.m3u"), std::string(kMaxPlaylistBytes + 1, 'b'));
+  write_file(dir / M3U_NATIVE("fits.m3u"), std::string(32768, 'a'));
+  write_file(dir / M3U_NATIVE("too-big.m3u"), std::string(32769, 'b'));
   ASSERT_TRUE(merge_playlists(dir.prefix() + M3U_NATIVE("game.wsr")));
-  EXPECT_EQ(read_file(dir / M3U_NATIVE("game.m3u")),
-            kSignature + std::string(kMaxPlaylistBytes, 'a') + "\r\n");
+  EXPECT_EQ(read_file(dir / M3U_NATIVE("game.m3u")), kSignature + std::string(32768, 'a') + "\r\n");
 }
 
 TEST(MergePlaylists, WritesNothingWhenNothingCanBeMerged) {
