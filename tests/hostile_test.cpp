@@ -469,7 +469,9 @@ TEST(HostileFolders, WithoutArgumentsWaitsUntilALineArrives) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   int status = 0;
   EXPECT_EQ(::waitpid(child, &status, WNOHANG), 0) << "ended without waiting";
-  EXPECT_EQ(::write(input[1], "\n", 1), 1);
+  const auto previous = std::signal(SIGPIPE, SIG_IGN);  // in case it has gone
+  (void)!::write(input[1], "\n", 1);
+  std::signal(SIGPIPE, previous);
   ::close(input[1]);
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
