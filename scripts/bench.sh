@@ -1,36 +1,57 @@
 #!/usr/bin/env bash
-# Measures m3umerge against cat of the same playlists (the floor), cat with
-# the flush to disk m3umerge does, a short Python script doing the same job
-# (bench/reference.py) and a shell loop over iconv, on generated folders,
-# with a warm cache and with a cold one (caches dropped before every run,
-# which needs root). Checks first that m3umerge writes and lists exactly
-# what the reference does. Then the memory peak, the conversion
-# microbenchmark and the share of the signature test in a merge profile.
-# Writes build/bench/report/: table.md and plot.png.
-#   scripts/bench.sh [N ...]    default: 10 1000 10000 100000
+# Measures m3umerge by paired runs: the tool and the command it is compared
+# with run in turn, A B A B ..., on one generated folder, and the median of
+# the pair-by-pair time ratios, with their range, is what counts. Runs taken
+# minutes apart on a shared machine differ by more than most changes gain.
+#
+# For each folder size: m3umerge against cat of the same playlists (the
+# floor the disk and kernel set), with a warm page cache and a cold one
+# (dropped before every run, which needs root); with --against REF, also
+# the working tree against a build of the commit REF, warm and cold. Checks
+# first that m3umerge writes and lists exactly what bench/reference.py does.
+# Then the memory peak at the largest size and the conversion
+# microbenchmark. Writes build/bench/report/table.md.
+#   scripts/bench.sh [--against REF] [N ...]    default N: 1000 10000 100000
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
 
-install_packages "${NATIVE_PACKAGES[@]}" libbenchmark-dev hyperfine gnuplot-nox time valgrind \
-  python3 libc-bin
+against=""
+if [ "${1:-}" = "--against" ]; then
+  against=${2:?--against needs a commit}
+  shift 2
+fi
+install_packages "${NATIVE_PACKAGES[@]}" libbenchmark-dev time python3 libc-bin git
 require_cmake
 cmake --preset bench >/dev/null
 cmake --build --preset bench >/dev/null
 
 counts=("$@")
-[ ${#counts[@]} -gt 0 ] || counts=(10 1000 10000 100000)
+[ ${#counts[@]} -gt 0 ] || counts=(1000 10000 100000)
 tool="$PWD/build/bench/m3umerge"
 data="$PWD/build/bench/data"
 results="$PWD/build/bench/results"
 report="$PWD/build/bench/report"
+rm -rf "$results"
 mkdir -p "$data" "$results" "$report"
-drop_caches="sync; echo 3 >/proc/sys/vm/drop_caches"
-if ! sh -c "$drop_caches" 2>/dev/null; then
+cold=--cold
+if ! sh -c "sync; echo 3 >/proc/sys/vm/drop_caches" 2>/dev/null; then
   echo "cannot drop the page cache here (needs root): no cold runs" >&2
-  drop_caches=""
+  cold=""
 fi
 date -u +%Y-%m-%d >"$results/date"
+
+base=""
+if [ -n "$against" ]; then
+  # The other build, from a worktree of its own, with the same preset.
+  base_tree="$PWD/build/bench/base"
+  git worktree remove --force "$base_tree" 2>/dev/null || rm -rf "$base_tree"
+  git worktree add --detach "$base_tree" "$against" >/dev/null
+  (cd "$base_tree" && cmake --preset bench -DM3UMERGE_BUILD_BENCHMARKS=OFF >/dev/null &&
+    cmake --build --preset bench >/dev/null)
+  base="$base_tree/build/bench/m3umerge"
+  git rev-parse --short "$against" >"$results/against"
+fi
 
 for n in "${counts[@]}"; do
   folder="$data/$n"
@@ -47,32 +68,25 @@ for n in "${counts[@]}"; do
   cmp "$data/$n-tool.m3u" "$folder/bench.m3u"
   rm -f "$data/$n-tool.m3u"
 
-  # The candidates go to cat through xargs: 100,000 names are past the
+  # The playlists go to cat through xargs: 100,000 names are past the
   # argument limit of one command.
-  cat_files="cd '$folder' && printf '%s\\0' pl-*.m3u | xargs -0 cat >'$data/$n-cat.out'"
-  commands=(-n m3umerge "'$tool' '$folder/bench.wsr' >/dev/null"
-    -n cat "$cat_files"
-    -n "cat+sync" "$cat_files && sync '$data/$n-cat.out'"
-    -n python "python3 '$PWD/bench/reference.py' '$folder/bench.wsr' >/dev/null")
-  runs=10
-  [ "$n" -le 1000 ] && runs=30
-  echo "== $n playlists, warm cache: $runs runs each"
-  hyperfine --warmup 3 --runs "$runs" --export-json "$results/$n-warm.json" "${commands[@]}"
-  if [ -n "$drop_caches" ]; then
-    cold_runs=5
-    [ "$n" -ge 100000 ] && cold_runs=3
-    echo "== $n playlists, cold cache: $cold_runs runs each"
-    hyperfine --runs "$cold_runs" --prepare "$drop_caches" --export-json "$results/$n-cold.json" \
-      "${commands[@]}"
-  fi
-  # The loop starts two programs per playlist; fewer runs at large N.
-  loop_runs=10
-  [ "$n" -ge 10000 ] && loop_runs=2
-  [ "$n" -ge 100000 ] && loop_runs=1
-  echo "== $n playlists: the iconv loop, $loop_runs runs"
-  hyperfine --warmup 1 --runs "$loop_runs" --export-json "$results/$n-iconv.json" \
-    -n "iconv loop" \
-    "cd '$folder' && for f in pl-*.m3u; do iconv -f WINDOWS-1252 -t UTF-8 \"\$f\"; printf '\\r\\n'; done >'$data/$n-iconv.out'"
+  merge="'$tool' '$folder/bench.wsr'"
+  cat_files="cd '$folder' && printf '%s\\0' pl-*.m3u | xargs -0 cat >'$data/cat.out'"
+  runs=20 cold_runs=10
+  [ "$n" -ge 100000 ] && runs=6 cold_runs=4
+  for cache in warm ${cold:+cold}; do
+    flags=(--runs "$runs")
+    [ "$cache" = cold ] && flags=(--cold --runs "$cold_runs")
+    echo "== $n playlists, $cache: m3umerge against cat"
+    python3 bench/paired.py "${flags[@]}" "$results/$n-$cache-cat.json" m3umerge "$merge" cat \
+      "$cat_files"
+    if [ -n "$base" ]; then
+      echo "== $n playlists, $cache: this tree against $against"
+      python3 bench/paired.py "${flags[@]}" "$results/$n-$cache-base.json" m3umerge "$merge" \
+        "$against" "'$base' '$folder/bench.wsr'"
+    fi
+  done
+  rm -f "$data/cat.out"
 done
 
 largest="${counts[${#counts[@]}-1]}"
@@ -83,16 +97,8 @@ echo "== conversion microbenchmark"
 build/bench/conversion_benchmark --benchmark_out="$results/micro.json" \
   --benchmark_out_format=json >/dev/null 2>&1
 
-profile_count="${counts[0]}"
-for n in "${counts[@]}"; do [ "$n" -le 1000 ] && profile_count="$n"; done
-echo "== instruction profile of one merge of $profile_count playlists (callgrind)"
-valgrind --tool=callgrind --callgrind-out-file="$results/callgrind.out" \
-  "$tool" "$data/$profile_count/bench.wsr" >/dev/null 2>&1
-callgrind_annotate --inclusive=yes --threshold=100 "$results/callgrind.out" 2>/dev/null >"$results/callgrind.txt"
-
 python3 bench/report.py "$results" "$report" "${counts[@]}"
-gnuplot -e "data='$report/plot.dat'; output='$report/plot.png'" bench/plot.gp
 echo
 cat "$report/table.md"
 echo
-echo "Report: $report/table.md, plot: $report/plot.png"
+echo "Report: $report/table.md"
