@@ -339,8 +339,8 @@ TEST(CommandLine, ReadingAheadKeepsListingAndBytesWhateverDescriptorsAreFree) {
   // the script as text, it holds no descriptor of its own to be taken. What
   // the test runner left open is closed first.
   const auto run_under = [&](const std::string& limit) {
-    write_file(script, "for fd in {3..9}; do eval \"exec $fd>&-\"; done; " + limit + " && \"$1\" '" +
-                           dir.prefix() + "2-game.wsr' >'" + output + "'");
+    write_file(script, "for fd in {3..9}; do eval \"exec $fd>&-\"; done; " + limit +
+                           " && \"$1\" '" + dir.prefix() + "2-game.wsr' >'" + output + "'");
     return shell("bash -c \"$(cat '" + script + "')\" bash \"$TOOL\"");
   };
   // Limits far below the files read ahead by default, odd and even; then a

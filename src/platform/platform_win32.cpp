@@ -40,7 +40,6 @@ struct FindCloser {
 
 HANDLE as_handle(NativeHandle handle) { return handle; }
 
-
 // The temporary file that closing the console must not leave behind. The
 // console's control handler runs on a thread of its own: the path is handed
 // over under the lock, which the handler keeps until the process ends.
@@ -336,8 +335,8 @@ bool Directory::leads_to(NativeStringView link, NativeStringView name) const {
   // Where the link leads now, as the system resolves it: the final path of
   // the file it opens, or of the folder its last step names.
   const HANDLE file = ::CreateFileW((path_ + std::wstring(link)).c_str(), 0,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   const std::wstring target = final_path(file);
   ::CloseHandle(file);
@@ -346,9 +345,9 @@ bool Directory::leads_to(NativeStringView link, NativeStringView name) const {
       !same_file_name(std::wstring_view(target).substr(separator + 1), name)) {
     return false;
   }
-  const HANDLE folder = ::CreateFileW(path_.c_str(), 0,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE folder =
+      ::CreateFileW(path_.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (folder == INVALID_HANDLE_VALUE) return false;
   const std::wstring folder_path = final_path(folder);
   ::CloseHandle(folder);
@@ -375,8 +374,8 @@ OpenResult InputFile::open(const Directory& directory, NativeStringView name) {
   // Shared every way, so that a player or sync client that holds the
   // playlist open for writing neither keeps it out nor fails to save it.
   const HANDLE file = ::CreateFileW((directory.path() + std::wstring(name)).c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
     return error == ERROR_TOO_MANY_OPEN_FILES || error == ERROR_NO_SYSTEM_RESOURCES

@@ -12,7 +12,8 @@ CandidateWindow::CandidateWindow(const platform::Directory& directory,
     : directory_(directory),
       names_(names),
       excluded_(excluded),
-      slots_(platform::files_open_at_once(std::min(wanted, std::max<std::size_t>(names.size(), 1)))),
+      slots_(
+          platform::files_open_at_once(std::min(wanted, std::max<std::size_t>(names.size(), 1)))),
       ahead_(slots_.size()) {}
 
 OpenResult CandidateWindow::open(std::size_t index, platform::InputFile*& file) {
