@@ -161,7 +161,8 @@ struct Free {
 // The absolute path of the folder `path` names, links resolved; empty when
 // it cannot be found.
 std::string real_path(const std::string& path) {
-  const std::unique_ptr<char, Free> resolved(::realpath(path.empty() ? "." : path.c_str(), nullptr));
+  const std::unique_ptr<char, Free> resolved(
+      ::realpath(path.empty() ? "." : path.c_str(), nullptr));
   return resolved ? std::string(resolved.get()) : std::string();
 }
 
@@ -311,7 +312,8 @@ bool Directory::list_files(bool (*wanted)(NativeStringView name), NameList& name
     const dirent* entry = ::readdir(listing.get());
     if (entry == nullptr) return errno == 0;
     const NativeStringView name(entry->d_name);
-    if (wanted(name) && may_be_regular_file(handle_, *entry)) names.add(name, is_link(handle_, *entry));
+    if (wanted(name) && may_be_regular_file(handle_, *entry))
+      names.add(name, is_link(handle_, *entry));
   }
 }
 
@@ -321,6 +323,12 @@ std::optional<FileIdentity> Directory::identify(NativeStringView name) const {
     return std::nullopt;
   }
   return FileIdentity{std::uint64_t(status.st_dev), std::uint64_t(status.st_ino)};
+}
+
+bool Directory::stored_name(NativeStringView name, NativeString& stored) const {
+  // Every entry is stored under the one name that reaches it.
+  stored = name;
+  return true;
 }
 
 bool Directory::leads_to(NativeStringView link, NativeStringView name) const {
@@ -476,8 +484,8 @@ bool AtomicFile::commit() {
   {
     // The record of the temporary file ends with its name.
     const EndingSignalsBlocked blocked;
-    done = done &&
-           ::renameat(directory_fd, temporary_name_.c_str(), directory_fd, name_.c_str()) == 0;
+    done =
+        done && ::renameat(directory_fd, temporary_name_.c_str(), directory_fd, name_.c_str()) == 0;
     if (done) {
       forget_temporary();
       temporary_name_.clear();
