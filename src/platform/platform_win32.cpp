@@ -13,6 +13,7 @@
 #include <cstring>
 #include <cwchar>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -475,8 +476,9 @@ bool keep_permissions(HANDLE file, const std::wstring& final) {
   if (!inherited.read(file)) return false;
   const std::vector<ACE_HEADER*> from_folder = inherited.entries(true);
   entries.insert(entries.end(), from_folder.begin(), from_folder.end());
-  std::size_t size = sizeof(ACL);
-  for (const ACE_HEADER* entry : entries) size += entry->AceSize;
+  const std::size_t size = std::accumulate(
+      entries.begin(), entries.end(), sizeof(ACL),
+      [](std::size_t sum, const ACE_HEADER* entry) { return sum + entry->AceSize; });
   if (size > 0xFFFC) return false;  // no list holds more
   std::vector<std::uint32_t> buffer((size + 3) / 4);
   auto* list = reinterpret_cast<ACL*>(buffer.data());
