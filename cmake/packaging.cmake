@@ -17,13 +17,14 @@ if(WIN32)
   install(FILES ${M3UMERGE_DOCS} DESTINATION .)
 
   # The installer, built by scripts/package.sh from what the ZIP holds: its
-  # name and wixl's variables, for the shell. Every version is a new product
-  # that replaces the one before (a major upgrade), every build a new
-  # package; both codes are derived rather than random, so that one commit
-  # gives the same bytes everywhere.
+  # name and wixl's variables, for the shell. Every build is a new product
+  # and a new package, which replaces any earlier build, of this version
+  # too (a major upgrade): Windows Installer refuses a new package of a
+  # product already installed. Both codes are derived rather than random,
+  # so that one commit gives the same bytes everywhere.
   set(M3UMERGE_UPGRADE_CODE 9A63C700-2C38-45A2-92C3-D5C9611803C6)
   string(UUID M3UMERGE_PRODUCT_CODE NAMESPACE ${M3UMERGE_UPGRADE_CODE}
-         NAME "product ${PROJECT_VERSION}" TYPE SHA1 UPPER)
+         NAME "product ${PROJECT_VERSION} $ENV{SOURCE_DATE_EPOCH}" TYPE SHA1 UPPER)
   string(UUID M3UMERGE_PACKAGE_CODE NAMESPACE ${M3UMERGE_UPGRADE_CODE}
          NAME "package ${PROJECT_VERSION} $ENV{SOURCE_DATE_EPOCH}" TYPE SHA1 UPPER)
   file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/msi.env @ONLY CONTENT [[

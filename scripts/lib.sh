@@ -70,9 +70,14 @@ make_msi() {
   local files=$1 out=$2
   shift 2
   local wxs="$PWD/packaging/m3umerge.wxs" variables=() variable package_code="" when
+  local upgrade_code="" version=""
   for variable in "$@"; do
     variables+=(-D "$variable")
-    [[ $variable == PackageCode=* ]] && package_code=${variable#PackageCode=}
+    case $variable in
+      PackageCode=*) package_code=${variable#PackageCode=} ;;
+      UpgradeCode=*) upgrade_code=${variable#UpgradeCode=} ;;
+      Version=*) version=${variable#Version=} ;;
+    esac
   done
   when=$(date -u -d "@${SOURCE_DATE_EPOCH:?}" '+%Y-%m-%d %H:%M:%S')
   # wixl takes file names from where it runs, records the files' times and
@@ -81,6 +86,12 @@ make_msi() {
   (cd "$files" && TZ=UTC NO_FAKE_STAT=1 faketime -f "$when" wixl -a x64 "${variables[@]}" -o "$out" "$wxs")
   TZ=UTC faketime -f "$when" msibuild "$out" -s m3umerge "The m3umerge developers" "x64;1033" \
     "{$package_code}"
+  # The major upgrade also replaces another build of this version (513:
+  # features migrated, maximum version included), which wixl cannot write.
+  TZ=UTC faketime -f "$when" msibuild "$out" \
+    -q "DELETE FROM Upgrade WHERE ActionProperty = 'WIX_UPGRADE_DETECTED'" \
+    -q "INSERT INTO Upgrade (UpgradeCode, VersionMax, Attributes, ActionProperty)
+        VALUES ('{$upgrade_code}', '$version', 513, 'WIX_UPGRADE_DETECTED')"
 }
 
 # stop_wine PREFIX: ends the Wine server of PREFIX, waiting for it, and

@@ -6,8 +6,9 @@
 # completion, which offers .wsr files and folders; the .tar.gz binary is
 # static; the exe carries its manifest and version information; the MSI
 # installs for the user in a Wine prefix of its own, with a right-click
-# entry that merges like the zip's exe and a Send to entry, upgrades in
-# place and uninstalls without a trace; SHA256SUMS matches.
+# entry that merges like the zip's exe and a Send to entry, is replaced in
+# place by another build of its version and uninstalls without a trace;
+# SHA256SUMS matches.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
@@ -145,8 +146,9 @@ install_dir="$local_app_data"'\Programs\m3umerge\'
 ! in_msi_prefix reg query 'HKCU\Software\Classes\.wsr' >/dev/null 2>&1 || fail "took over .wsr"
 [ "$(registry_value "$verb" /v Icon)" = "\"${install_dir}m3umerge.exe\",0" ] || fail "verb icon"
 command=$(registry_value "$verb\\command" /ve)
-[ "$command" = "\"${install_dir}m3umerge.exe\" \"%1\"" ] || fail "verb command: $command"
-# As Explorer runs it: the program the command names, with %1 the clicked file.
+[ "$command" = "\"${install_dir}m3umerge.exe\" \"%L\"" ] || fail "verb command: $command"
+[ "$(registry_value "$verb" /v MultiSelectModel)" = Player ] || fail "verb hidden for many files"
+# As Explorer runs it: the program the command names, with %L the clicked file.
 cp -R examples "$scratch/verb-example"
 verb_listing=$(in_msi_prefix "${install_dir}m3umerge.exe" \
   "$(windows_path "$scratch/verb-example/soundtrack.wsr")")
@@ -156,18 +158,18 @@ cmp "$scratch/verb-example/soundtrack.m3u" "$scratch/zip-example/soundtrack.m3u"
 first=$(installed)
 [ -n "$first" ] && [ "$(wc -l <<<"$first")" = 1 ] || fail "installed: $first"
 
-# A higher version of the same files over it, then its removal.
+# Another build of the same version over it, then its removal.
 source build/windows/msi.env
 version=${msi_variables[0]#Version=}
 upgrade_code=${msi_variables[1]#UpgradeCode=}
 SOURCE_DATE_EPOCH=1767225600 make_msi "$PWD/build/windows/msi-files" "$scratch/upgrade.msi" \
-  "Version=${version%.*}.$((${version##*.} + 1))" "UpgradeCode=$upgrade_code" \
+  "Version=$version" "UpgradeCode=$upgrade_code" \
   ProductCode=5B0F6F4E-9C8A-4E1D-8B77-2D3C4A5E6F70 PackageCode=7C1E2D3F-4A5B-4C6D-8E9F-0A1B2C3D4E5F
-in_msi_prefix msiexec /i "$(windows_path "$scratch/upgrade.msi")" /qn || fail "msiexec /i of the upgrade"
+in_msi_prefix msiexec /i "$(windows_path "$scratch/upgrade.msi")" /qn || fail "msiexec /i of the rebuild"
 upgraded=$(installed)
 [ -n "$upgraded" ] && [ "$(wc -l <<<"$upgraded")" = 1 ] && [ "$upgraded" != "$first" ] ||
-  fail "after the upgrade: $upgraded (before: $first)"
-[ -f "$programs/m3umerge/m3umerge.exe" ] || fail "the upgrade removed the program"
+  fail "after the rebuild: $upgraded (before: $first)"
+[ -f "$programs/m3umerge/m3umerge.exe" ] || fail "the rebuild removed the program"
 in_msi_prefix msiexec /x "$(windows_path "$scratch/upgrade.msi")" /qn || fail "msiexec /x"
 [ -z "$(installed)" ] || fail "still installed: $(installed)"
 [ ! -e "$programs/m3umerge" ] || fail "left behind: $(find "$programs/m3umerge")"

@@ -2,9 +2,12 @@
 // the files it leaves.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "playlist/merge.h"
@@ -167,16 +170,18 @@ TEST(CommandLine, TakesAnAnchorRelativeToTheCurrentFolder) {
 
 TEST(CommandLine, PrintsEveryNameOnALineOfItsOwn) {
   TempDir dir;
-  write_file(dir / M3U_NATIVE("\u66F2.m3u"), "1");     // 曲
-  write_file(dir / M3U_NATIVE("Caf\u00E9.m3u"), "2");  // é, which code page 932 lacks
+  write_file(dir / M3U_NATIVE("\u66F2.m3u"), "1");      // 曲
+  write_file(dir / M3U_NATIVE("Caf\u00E9.m3u"), "2");   // é, which code page 932 lacks
+  write_file(dir / M3U_NATIVE("\U0001F3B5.m3u"), "3");  // a note, beyond 16 bits
   const auto run = run_tool({dir.prefix() + M3U_NATIVE("game.wsr")});
 #if defined(_WIN32)
-  EXPECT_EQ(sorted(lines_of(run.output)), (std::vector<std::string>{"Caf?.m3u", "\x8B\xC8.m3u"}));
+  EXPECT_EQ(sorted(lines_of(run.output)),
+            (std::vector<std::string>{"?.m3u", "Caf?.m3u", "\x8B\xC8.m3u"}));
 #else
-  EXPECT_EQ(lines_of(run.output),
-            (std::vector<std::string>{"Caf\xC3\xA9.m3u", "\xE6\x9B\xB2.m3u"}));
+  EXPECT_EQ(lines_of(run.output), (std::vector<std::string>{"Caf\xC3\xA9.m3u", "\xE6\x9B\xB2.m3u",
+                                                            "\xF0\x9F\x8E\xB5.m3u"}));
 #endif
-  EXPECT_EQ(read_file(dir / M3U_NATIVE("game.m3u"))->size(), kSignature.size() + 6);
+  EXPECT_EQ(read_file(dir / M3U_NATIVE("game.m3u"))->size(), kSignature.size() + 9);
 }
 
 TEST(CommandLine, StopsAtTheFirstReadablePlaylistWhenTheMergedOneCannotBeWritten) {
@@ -229,36 +234,145 @@ TEST(CommandLine, TakesLongPathsWholeAndNeverWritesAtAPathCutShort) {
 }
 
 #if defined(_WIN32)
-TEST(CommandLine, ReadsPlaylistsOthersHoldOpenAndKeepsAHiddenPlaylistHidden) {
+HANDLE open_shared(const path& file, DWORD access, DWORD sharing) {
+  return ::CreateFileW(file.c_str(), access, sharing, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+std::string read_handle(HANDLE file) {
+  char bytes[64];
+  DWORD got = 0;
+  ::SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+  return ::ReadFile(file, bytes, sizeof bytes, &got, nullptr) ? std::string(bytes, got) : "";
+}
+
+TEST(CommandLine, PlaylistsOthersHoldNeverCostThePlaylistOrBlockTheMerge) {
   TempDir dir;
   write_file(dir / L"a.m3u", "a");
   write_file(dir / L"held.m3u", "held");
   write_file(dir / L"game.m3u", "old");
-  const std::wstring merged = (dir / L"game.m3u").native();
+  const path merged = dir / L"game.m3u";
   ASSERT_TRUE(::SetFileAttributesW(merged.c_str(), FILE_ATTRIBUTE_HIDDEN));
-  // A player that keeps a playlist open for writing, sharing it every way.
-  const HANDLE held = ::CreateFileW((dir / L"held.m3u").c_str(), GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
+  const Names all_files = {L"a.m3u", L"game.m3u", L"held.m3u"};
+  // A player that keeps a playlist open for writing, and one that reads the
+  // merged playlist, both sharing every way: the new playlist takes the name
+  // and the reader keeps reading the earlier one.
+  const DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  const HANDLE held = open_shared(dir / L"held.m3u", GENERIC_WRITE, share_all);
+  const HANDLE reader = open_shared(merged, GENERIC_READ, share_all);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
   const auto listing = lines_of(run_tool({dir.prefix() + L"game.wsr"}).output);
   ::CloseHandle(held);
+  EXPECT_EQ(read_handle(reader), "old");
+  ::CloseHandle(reader);
   EXPECT_EQ(sorted(listing), (std::vector<std::string>{"a.m3u", "held.m3u"}));
   const std::string merged_bytes = merged_in_order(listing, {{"a.m3u", "a"}, {"held.m3u", "held"}});
   EXPECT_EQ(read_file(merged), merged_bytes);
   EXPECT_NE(::GetFileAttributesW(merged.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+  EXPECT_EQ(test::entry_names(dir.path()), all_files);
 
   // A program that holds the merged playlist and shares nothing: after a
   // while the merge gives up and leaves the playlist as it was.
-  write_file(dir / L"b.m3u", "b");
-  const HANDLE locked =
-      ::CreateFileW(merged.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  write_file(dir / L"held.m3u", "b");
+  const HANDLE locked = open_shared(merged, GENERIC_READ, 0);
   ASSERT_NE(locked, INVALID_HANDLE_VALUE);
   run_tool({dir.prefix() + L"game.wsr"});
+  EXPECT_EQ(read_handle(locked), merged_bytes);
   ::CloseHandle(locked);
   EXPECT_EQ(read_file(merged), merged_bytes);
   EXPECT_NE(::GetFileAttributesW(merged.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
-  EXPECT_EQ(test::entry_names(dir.path()), (Names{L"a.m3u", L"b.m3u", L"game.m3u", L"held.m3u"}));
+  EXPECT_EQ(test::entry_names(dir.path()), all_files);
+
+  // The same program letting go within the merge's patience, while a
+  // scanner takes every temporary file it can, sharing no deletion: the
+  // scanner never gets in the way.
+  const HANDLE briefly = open_shared(merged, GENERIC_READ, 0);
+  ASSERT_NE(briefly, INVALID_HANDLE_VALUE);
+  std::atomic<bool> merging = true;
+  std::vector<HANDLE> scanned;
+  std::thread scanner([&] {
+    const auto start = std::chrono::steady_clock::now();
+    bool let_go = false;
+    while (merging) {
+      if (!let_go && std::chrono::steady_clock::now() - start > std::chrono::milliseconds(800)) {
+        let_go = ::CloseHandle(briefly) != 0;
+      }
+      for (const auto& name : test::entry_names(dir.path())) {
+        if (!name.starts_with(L"~")) continue;
+        const HANDLE file =
+            open_shared(dir / name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        if (file != INVALID_HANDLE_VALUE) scanned.push_back(file);
+      }
+    }
+    if (!let_go) ::CloseHandle(briefly);
+  });
+  run_tool({dir.prefix() + L"game.wsr"});
+  merging = false;
+  scanner.join();
+  for (const HANDLE file : scanned) ::CloseHandle(file);
+  EXPECT_EQ(scanned.size(), 0u);
+  EXPECT_EQ(read_file(merged), merged_in_order(listing, {{"a.m3u", "a"}, {"held.m3u", "b"}}));
+  EXPECT_EQ(test::entry_names(dir.path()), all_files);
+}
+
+// The 8.3 alias Windows gives the entry `name` of `dir`.
+std::wstring short_name(const TempDir& dir, const std::wstring& name) {
+  std::wstring alias(MAX_PATH, L'\0');
+  alias.resize(::GetShortPathNameW((dir / name).c_str(), alias.data(), MAX_PATH));
+  return alias.substr(alias.rfind(L'\\') + 1);
+}
+
+TEST(CommandLine, AnAnchorSpelledByAnAliasNeverReplacesAnotherPlaylist) {
+  TempDir dir;
+  write_file(dir / L"My Playlist.m3u", "mine");
+  write_file(dir / L"Game Soundtrack.wsr", "");
+  write_file(dir / L"a.m3u", "a");
+  const std::wstring playlist_alias = short_name(dir, L"My Playlist.m3u");
+  const std::wstring anchor_alias = short_name(dir, L"Game Soundtrack.wsr");
+  if (playlist_alias == L"My Playlist.m3u") GTEST_SKIP() << "this volume keeps no 8.3 names";
+  // No file answers to the anchor; its merged name is the alias of another
+  // playlist, which is left alone.
+  run_tool({dir.prefix() + playlist_alias.substr(0, playlist_alias.rfind(L'.')) + L".wsr"});
+  EXPECT_EQ(read_file(dir / L"My Playlist.m3u"), "mine");
+  // The anchor's file answers: the merged playlist bears its own name.
+  const auto listing = lines_of(run_tool({dir.prefix() + anchor_alias}).output);
+  EXPECT_EQ(sorted(listing), (std::vector<std::string>{"My Playlist.m3u", "a.m3u"}));
+  EXPECT_EQ(read_file(dir / L"Game Soundtrack.m3u"),
+            merged_in_order(listing, {{"My Playlist.m3u", "mine"}, {"a.m3u", "a"}}));
+  EXPECT_EQ(read_file(dir / L"My Playlist.m3u"), "mine");
+  EXPECT_EQ(test::entry_names(dir.path()),
+            (Names{L"Game Soundtrack.m3u", L"Game Soundtrack.wsr", L"My Playlist.m3u", L"a.m3u"}));
+}
+
+TEST(CommandLine, AFolderWhoseNameEndsInADotIsNotItsTwinWithout) {
+  TempDir dir;
+  // Only \\?\ paths reach a name that ends in a dot.
+  const std::wstring dotted = L"\\\\?\\" + (dir / L"m.").native();
+  ASSERT_TRUE(::CreateDirectoryW((dir / L"m").c_str(), nullptr));
+  ASSERT_TRUE(::CreateDirectoryW(dotted.c_str(), nullptr));
+  write_file(dir / L"m" / L"a.m3u", "plain");
+  write_file(dotted + L"\\b.m3u", "dotted");
+  EXPECT_EQ(run_tool({dir.prefix() + L"m.\\game.wsr"}).output, "b.m3u\r\n");
+  EXPECT_EQ(read_file(dotted + L"\\game.m3u"), kSignature + "dotted\r\n");
+  EXPECT_EQ(test::entry_names(dir / L"m"), (Names{L"a.m3u"}));
+  for (const auto& name : test::entry_names(dotted)) ::DeleteFileW((dotted + L"\\" + name).c_str());
+  EXPECT_TRUE(::RemoveDirectoryW(dotted.c_str()));
+}
+
+TEST(CommandLine, ALinkAtTheMergedNameIsReplacedAndItsTargetKept) {
+  TempDir linked;
+  TempDir elsewhere;
+  write_file(linked / L"a.m3u", "a");
+  write_file(elsewhere / L"target.m3u", "keep me");
+  if (!::CreateSymbolicLinkW((linked / L"game.m3u").c_str(), (elsewhere / L"target.m3u").c_str(),
+                             SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)) {
+    GTEST_SKIP() << "links need developer mode or the right to create them";
+  }
+  EXPECT_EQ(run_tool({linked.prefix() + L"game.wsr"}).output, "a.m3u\r\n");
+  EXPECT_EQ(::GetFileAttributesW((linked / L"game.m3u").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT,
+            0u);
+  EXPECT_EQ(read_file(linked / L"game.m3u"), kSignature + "a\r\n");
+  EXPECT_EQ(read_file(elsewhere / L"target.m3u"), "keep me");
 }
 
 TEST(CommandLine, AnAnchorWithDotsInItsNameNeverMergesItsOwnPlaylist) {

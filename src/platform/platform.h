@@ -68,11 +68,16 @@ void print_line(NativeStringView text);
 bool same_file_name(NativeStringView a, NativeStringView b);
 
 // What tells one file from another on a system: device and inode, or volume
-// serial number and file index.
+// serial number and 128-bit file id. An id of all zeros is unknown: such an
+// identity equals none, not even itself, and only names tell files apart.
 struct FileIdentity {
   std::uint64_t volume = 0;
-  std::uint64_t index = 0;
-  bool operator==(const FileIdentity&) const = default;
+  std::uint64_t id_low = 0;
+  std::uint64_t id_high = 0;
+  bool known() const { return id_low != 0 || id_high != 0; }
+  bool operator==(const FileIdentity& other) const {
+    return known() && volume == other.volume && id_low == other.id_low && id_high == other.id_high;
+  }
 };
 
 // Names of directory entries, stored back to back to keep large folders small,
@@ -121,13 +126,23 @@ class Directory {
   bool list_files(bool (*wanted)(NativeStringView name), NameList& names) const;
 
   // The identity of the entry `name` itself (a link is not followed), or
-  // nothing when there is no such entry or it cannot be examined.
+  // nothing when there is no such entry, it cannot be examined or the system
+  // gives it no known identity.
   std::optional<FileIdentity> identify(NativeStringView name) const;
+
+  // Sets `stored` to `name` with its last step (what follows its last "/")
+  // replaced by the name the entry it reaches is stored under, where the two
+  // differ beyond letter case (`name` spells an 8.3 alias on Windows), and
+  // to `name` itself otherwise or when there is no such entry. Returns false
+  // when it cannot tell.
+  bool stored_name(NativeStringView name, NativeString& stored) const;
 
   // Whether the entry `link` is a symbolic link that leads, directly or
   // through other links, to the entry `name` of this directory (in any
-  // letter case), whether or not that entry exists: decided by the links'
-  // text, so a file renamed in meanwhile changes nothing. False when `link`
+  // letter case), so a file renamed in at `name` meanwhile changes nothing.
+  // On POSIX it is decided by the links' text, whether or not `name`
+  // exists; on Windows by where the system resolves the link, so a link to
+  // a `name` that does not exist yet is not recognised. False when `link`
   // is no link or cannot be followed that far.
   bool leads_to(NativeStringView link, NativeStringView name) const;
 
@@ -202,7 +217,8 @@ class AtomicFile {
   ~AtomicFile();
 
   // Checks that `name` in `directory` can be replaced (neither a directory
-  // nor a read-only file stands there) and creates the temporary file
+  // nor a read-only file stands there, nor an entry stored under another
+  // name that `name` reaches as an alias) and creates the temporary file
   // exclusively under a random name, never following an existing file or
   // link, readable by its owner alone until commit. Returns false, with
   // nothing created, when either fails. `directory` must outlive this.
@@ -217,11 +233,15 @@ class AtomicFile {
   bool write(std::string_view bytes);
 
   // Writes out the buffer, gives the file its final permissions, flushes it
-  // to disk and puts it in place of the final name, keeping what the user
-  // set on a file it replaces: the permission bits and, where the process
-  // may, owner and group (POSIX); the attributes and security (Windows). A
-  // new file gets 0666 less the umask (POSIX). On failure the temporary file
-  // is removed and the final name keeps what it held.
+  // to disk and puts it in place of the final name in one step, keeping what
+  // the user set on a file it replaces: the permission bits and, where the
+  // process may, owner and group (POSIX); the attributes and the explicitly
+  // set permissions (Windows). A link at the final name is replaced itself;
+  // its target is left alone. A new file gets 0666 less the umask (POSIX). On
+  // failure the final name keeps what it held and the temporary file is
+  // removed; except where, on Windows, a file in use had to be moved aside
+  // and could not be put back: then both files are kept, the earlier one
+  // under a temporary name.
   bool commit();
 
   // Removes the temporary file; the final name keeps what it held.
@@ -235,9 +255,7 @@ class AtomicFile {
   NativeString name_;
   NativeString temporary_name_;
   NativeHandle handle_ = kNoHandle;
-#if defined(_WIN32)
-  std::optional<unsigned long> replaced_attributes_;  // of the file replaced, if any
-#else
+#if !defined(_WIN32)
   struct Owner {
     unsigned mode;
     unsigned user;

@@ -325,6 +325,12 @@ std::optional<FileIdentity> Directory::identify(NativeStringView name) const {
   return FileIdentity{std::uint64_t(status.st_dev), std::uint64_t(status.st_ino)};
 }
 
+bool Directory::stored_name(NativeStringView name, NativeString& stored) const {
+  // Every entry is stored under the one name that reaches it.
+  stored = name;
+  return true;
+}
+
 bool Directory::leads_to(NativeStringView link, NativeStringView name) const {
   // Links rarely chain: the system's own limit on a path's links will do.
   constexpr int kMaxLinks = 40;

@@ -2,6 +2,7 @@
 #define _CRT_RAND_S
 #include <windows.h>
 // after windows.h
+#include <aclapi.h>
 #include <fcntl.h>
 #include <io.h>
 
@@ -9,9 +10,12 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <memory>
+#include <numeric>
 #include <string>
+#include <vector>
 
 #include "platform/ascii_case.h"
 #include "platform/platform.h"
@@ -33,6 +37,17 @@ constexpr DWORD kReplaceDelaysMilliseconds = 2000;
 // here (such a playlist is left alone).
 constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// Opens an entry itself, a link or a folder included.
+constexpr DWORD kEntryItself = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+
+// mingw-w64 declares FileRenameInfoEx only for an NTDDI-style _WIN32_WINNT;
+// its value is fixed by the system (Windows 10 1607 and later).
+constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+#if !defined(FILE_RENAME_FLAG_REPLACE_IF_EXISTS)
+#define FILE_RENAME_FLAG_REPLACE_IF_EXISTS 0x00000001
+#define FILE_RENAME_FLAG_POSIX_SEMANTICS 0x00000002
+#endif
 
 struct FindCloser {
   void operator()(HANDLE search) const { ::FindClose(search); }
@@ -40,42 +55,68 @@ struct FindCloser {
 
 HANDLE as_handle(NativeHandle handle) { return handle; }
 
+// Owns a file handle; closing keeps the last error.
+class FileHandle {
+ public:
+  explicit FileHandle(HANDLE handle) : handle_(handle) {}
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  ~FileHandle() {
+    const DWORD error = ::GetLastError();
+    if (is_open()) ::CloseHandle(handle_);
+    ::SetLastError(error);
+  }
+  bool is_open() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+FileHandle open_entry(const std::wstring& path, DWORD access) {
+  return FileHandle(::CreateFileW(path.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
+                                  kEntryItself, nullptr));
+}
+
 // The temporary file that closing the console must not leave behind. The
 // console's control handler runs on a thread of its own: the path is handed
 // over under the lock, which the handler keeps until the process ends.
 SRWLOCK pending_lock = SRWLOCK_INIT;
 const wchar_t* pending_path = nullptr;
 
+// Holds the lock for its lifetime: the console handler waits meanwhile.
+class PendingLock {
+ public:
+  PendingLock() { ::AcquireSRWLockExclusive(&pending_lock); }
+  PendingLock(const PendingLock&) = delete;
+  PendingLock& operator=(const PendingLock&) = delete;
+  ~PendingLock() { ::ReleaseSRWLockExclusive(&pending_lock); }
+};
+
 // Creates the temporary file at `path` (CREATE_NEW) and records it for the
-// console handler in one step; GetLastError tells why it failed.
+// console handler in one step; GetLastError tells why it failed. The handle
+// may rename the file, delete it and set its permissions.
 HANDLE create_temporary(const std::wstring& path, DWORD attributes) {
-  ::AcquireSRWLockExclusive(&pending_lock);
+  const PendingLock lock;
   // Delete sharing lets the console handler remove it while it is open.
-  const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
-                                    CREATE_NEW, attributes, nullptr);
+  const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC,
+                                    FILE_SHARE_DELETE, nullptr, CREATE_NEW, attributes, nullptr);
   const DWORD error = ::GetLastError();
   if (file != INVALID_HANDLE_VALUE) pending_path = path.c_str();
-  ::ReleaseSRWLockExclusive(&pending_lock);
   ::SetLastError(error);
   return file;
 }
 
-void forget_temporary() {
-  ::AcquireSRWLockExclusive(&pending_lock);
-  pending_path = nullptr;
-  ::ReleaseSRWLockExclusive(&pending_lock);
-}
-
-// Ctrl+C, Ctrl+Break, closing the window, logging off and shutting down end
-// the process without unwinding: the temporary file goes first (it is open
-// with delete sharing, so the deletion takes effect as the process ends).
+// Ctrl+C, Ctrl+Break and closing the console window end the process without
+// unwinding: the temporary file goes first (it is open with delete sharing,
+// so the deletion takes effect as the process ends). A replace under way
+// ends first, as it holds the lock. Logging off and shutting down end a
+// console program without any event: these reach services only.
 BOOL WINAPI remove_temporary_on_console_event(DWORD event) {
   switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
     case CTRL_CLOSE_EVENT:
-    case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
       ::AcquireSRWLockExclusive(&pending_lock);
       if (pending_path != nullptr) (void)::DeleteFileW(pending_path);
       return FALSE;  // the default handler ends the process
@@ -98,36 +139,104 @@ UINT code_page_of(const wchar_t* locale) {
   return (end != dot + 1 && *end == L'\0' && code_page != 0) ? UINT(code_page) : CP_ACP;
 }
 
-// `text` in `code_page`, with "?" for every character the code page lacks
-// (no look-alike substitutes).
+// `text` with every character beyond the Basic Multilingual Plane that
+// `code_page` lacks as one "?", where the conversion would give one per
+// UTF-16 unit.
+std::wstring one_mark_per_character(std::wstring_view text, UINT code_page) {
+  std::wstring marked;
+  marked.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (i + 1 < text.size() && IS_HIGH_SURROGATE(text[i]) && IS_LOW_SURROGATE(text[i + 1])) {
+      char bytes[8];
+      BOOL lacking = FALSE;
+      const int size = ::WideCharToMultiByte(code_page, WC_NO_BEST_FIT_CHARS, &text[i], 2, bytes,
+                                             sizeof bytes, "?", &lacking);
+      if (size <= 0 || lacking) {
+        marked += L'?';
+        ++i;
+        continue;
+      }
+    }
+    marked += text[i];
+  }
+  return marked;
+}
+
+// `text` in `code_page`, with one "?" for every character the code page
+// lacks (no look-alike substitutes).
 std::string to_code_page(std::wstring_view text, UINT code_page) {
   if (text.empty()) return {};
-  const int length = static_cast<int>(text.size());
+  std::wstring marked = one_mark_per_character(text, code_page);
   DWORD flags = WC_NO_BEST_FIT_CHARS;
   const char* replacement = "?";
-  int size = ::WideCharToMultiByte(code_page, flags, text.data(), length, nullptr, 0, replacement,
-                                   nullptr);
+  int size = ::WideCharToMultiByte(code_page, flags, marked.data(), int(marked.size()), nullptr, 0,
+                                   replacement, nullptr);
   if (size <= 0) {
-    // UTF-8 and a few other code pages take neither flags nor a replacement.
+    // UTF-8 and a few other code pages take neither flags nor a replacement,
+    // and hold every character.
+    marked = text;
     flags = 0;
     replacement = nullptr;
-    size =
-        ::WideCharToMultiByte(code_page, flags, text.data(), length, nullptr, 0, nullptr, nullptr);
+    size = ::WideCharToMultiByte(code_page, flags, marked.data(), int(marked.size()), nullptr, 0,
+                                 nullptr, nullptr);
   }
   if (size <= 0) return std::string(text.size(), '?');
   std::string bytes(static_cast<std::size_t>(size), '\0');
-  ::WideCharToMultiByte(code_page, flags, text.data(), length, bytes.data(), size, replacement,
-                        nullptr);
+  ::WideCharToMultiByte(code_page, flags, marked.data(), int(marked.size()), bytes.data(), size,
+                        replacement, nullptr);
   return bytes;
 }
 
-// `path` as an absolute path with the \\?\ prefix (\\?\UNC\ for a share), so
-// that no length limit, trailing-dot rule or device name such as CON or COM1
-// applies to it; ".", ".." and forward slashes are resolved first, as Windows
-// always resolved them. A path that has the prefix already stays as it is.
-// Empty when the path cannot be resolved.
-std::wstring long_path(const std::wstring& path) {
+bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// The length of the part of a \\?\ or \\.\ path that ".." never climbs out
+// of: the prefix and the volume (C:\, UNC\server\share\ or a device name),
+// with its separator.
+std::size_t root_length(std::wstring_view path) {
+  std::size_t end = 4;
+  int steps = path.substr(end).starts_with(LR"(UNC\)") ? 3 : 1;
+  for (; steps > 0 && end < path.size(); --steps) {
+    const std::size_t separator = path.find(L'\\', end);
+    end = separator == std::wstring_view::npos ? path.size() : separator + 1;
+  }
+  return end;
+}
+
+// `path`, a \\?\ or \\.\ path, followed by the steps of `steps`: "\" and
+// "/" separate them, "." and empty steps are dropped, ".." goes up a
+// folder. Every other step is kept exactly, trailing dots and spaces
+// included. Ends in a separator when `steps` does.
+std::wstring append_steps(std::wstring path, std::wstring_view steps) {
+  const bool folder = !steps.empty() && is_separator(steps.back());
+  const std::size_t root = root_length(path);
+  if (!path.empty() && path.back() != L'\\') path += L'\\';
+  while (!steps.empty()) {
+    std::size_t end = 0;
+    while (end < steps.size() && !is_separator(steps[end])) ++end;
+    const std::wstring_view step = steps.substr(0, end);
+    steps.remove_prefix(end < steps.size() ? end + 1 : end);
+    if (step.empty() || step == L".") continue;
+    if (step == L"..") {
+      if (path.size() > root) path.erase(path.rfind(L'\\', path.size() - 2) + 1);
+      continue;
+    }
+    path.append(step);
+    path += L'\\';
+  }
+  if (!folder && path.size() > root) path.pop_back();
+  return path;
+}
+
+// `path`, absolute, with the \\?\ prefix (\\?\UNC\ for a share); a path
+// that has it (or \\.\) already is taken as it is.
+std::wstring prefixed(std::wstring path) {
   if (path.starts_with(LR"(\\?\)") || path.starts_with(LR"(\\.\)")) return path;
+  if (path.starts_with(LR"(\\)")) return LR"(\\?\UNC\)" + path.substr(2);
+  return LR"(\\?\)" + path;
+}
+
+// What GetFullPathNameW gives for `path`, or nothing.
+std::wstring full_path_name(const std::wstring& path) {
   std::wstring full(MAX_PATH, L'\0');
   for (;;) {
     const DWORD length =
@@ -135,27 +244,71 @@ std::wstring long_path(const std::wstring& path) {
     if (length == 0) return {};
     if (length < full.size()) {
       full.resize(length);
-      break;
+      return full;
     }
     full.resize(length);  // the room it needs, terminator included
   }
-  if (full.starts_with(LR"(\\?\)") || full.starts_with(LR"(\\.\)")) return full;
-  if (full.starts_with(LR"(\\)")) return LR"(\\?\UNC\)" + full.substr(2);
-  return LR"(\\?\)" + full;
 }
 
-// `name` in `directory`, resolved: a merged playlist's name may hold "./" or
-// "/" (only the backslash ends the anchor's folder part).
-std::wstring resolve(const Directory& directory, std::wstring_view name) {
-  std::wstring path = directory.path();
-  if (name.find(L'/') == std::wstring_view::npos) return path.append(name);
-  // Back to the form GetFullPathNameW resolves, then prefixed again.
-  if (path.starts_with(LR"(\\?\UNC\)")) {
-    path.replace(0, 8, LR"(\\)");
-  } else if (path.starts_with(LR"(\\?\)")) {
-    path.erase(0, 4);
+// `path` as an absolute path with the \\?\ prefix (\\?\UNC\ for a share), so
+// that no length limit or device name such as CON or COM1 applies to it.
+// Relative paths are taken from the current folder (of their drive), and
+// ".", "..", repeated separators and forward slashes are resolved as Windows
+// resolves them; but every folder name is kept exactly, trailing dots and
+// spaces included, which Windows would drop. A path that has the prefix (or
+// \\.\) already stays as it is. Empty when the path cannot be resolved.
+std::wstring long_path(const std::wstring& path) {
+  if (path.starts_with(LR"(\\?\)") || path.starts_with(LR"(\\.\)")) return path;
+  if (path.size() >= 2 && is_separator(path[0]) && is_separator(path[1])) {
+    // \\server\share: the server and share are the root.
+    std::wstring root = LR"(\\?\UNC\)";
+    std::wstring_view rest = std::wstring_view(path).substr(2);
+    for (int step = 0; step < 2; ++step) {
+      std::size_t end = 0;
+      while (end < rest.size() && !is_separator(rest[end])) ++end;
+      if (end == 0) return {};
+      root.append(rest.substr(0, end)) += L'\\';
+      rest.remove_prefix(end < rest.size() ? end + 1 : end);
+    }
+    return append_steps(root, rest);
   }
-  return long_path(path.append(name));
+  const bool drive = path.size() >= 2 && path[1] == L':';
+  if (drive && path.size() >= 3 && is_separator(path[2])) {
+    return append_steps(LR"(\\?\)" + path.substr(0, 2) + L'\\', std::wstring_view(path).substr(3));
+  }
+  // The current folder, of the drive named if one is.
+  const std::wstring current = prefixed(full_path_name(drive ? path.substr(0, 2) : L"."));
+  if (current.size() <= 4) return {};
+  if (!drive && !path.empty() && is_separator(path[0])) {
+    return append_steps(current.substr(0, root_length(current)), path);
+  }
+  return append_steps(current, std::wstring_view(path).substr(drive ? 2 : 0));
+}
+
+// `name` in `directory`: a merged playlist's name may hold "./" or "/"
+// (only the backslash ends the anchor's folder part).
+std::wstring resolve(const Directory& directory, std::wstring_view name) {
+  return append_steps(directory.path(), name);
+}
+
+// The name under which the entry at `path` is stored, which differs from
+// the last step of `path` when that is an 8.3 alias: empty when there is
+// no such entry. False when it cannot tell.
+bool stored_name_at(const std::wstring& path, std::wstring& stored) {
+  stored.clear();
+  const std::wstring_view name = std::wstring_view(path).substr(path.rfind(L'\\') + 1);
+  // Patterns match other names; no file name holds these characters.
+  if (name.find_first_of(L"*?<>\"") != std::wstring_view::npos) return true;
+  WIN32_FIND_DATAW entry;
+  const HANDLE search =
+      ::FindFirstFileExW(path.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
+  ::FindClose(search);
+  stored = entry.cFileName;
+  return true;
 }
 
 std::uint64_t random_bits(int attempt) {
@@ -169,8 +322,16 @@ std::uint64_t random_bits(int attempt) {
          std::uint64_t(attempt);
 }
 
+// A name for a temporary file in the folder of `path`, which ends in a
+// separator or a file name.
+std::wstring temporary_path(const std::wstring& path, int attempt) {
+  return path.substr(0, path.rfind(L'\\') + 1) +
+         temporary_name(kTemporaryPrefix, random_bits(attempt), kTemporaryDigits);
+}
+
 // The final path of the open `file` as the system resolves it (links
-// followed, long names), with the \\?\ prefix; empty when it cannot tell.
+// followed, long names), with the \\?\ prefix and no separator at its end;
+// empty when it cannot tell.
 std::wstring final_path(HANDLE file) {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
@@ -179,59 +340,214 @@ std::wstring final_path(HANDLE file) {
     if (length == 0) return {};
     if (length < path.size()) {
       path.resize(length);
+      // A volume's root folder ends in a separator.
+      if (path.ends_with(L'\\')) path.pop_back();
       return path;
     }
     path.resize(length);  // the room it needs, terminator included
   }
 }
 
-FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION& information) {
-  return {information.dwVolumeSerialNumber,
-          (std::uint64_t(information.nFileIndexHigh) << 32) | information.nFileIndexLow};
+// The volume serial number and 128-bit id of the open `file`; unknown
+// (all zeros) where the file system gives none. The 64-bit index of
+// GetFileInformationByHandle is not unique on ReFS.
+FileIdentity identity_of(HANDLE file) {
+  FILE_ID_INFO information{};
+  if (!::GetFileInformationByHandleEx(file, FileIdInfo, &information, sizeof information)) {
+    return {};
+  }
+  static_assert(sizeof information.FileId.Identifier == 2 * sizeof(std::uint64_t));
+  FileIdentity identity;
+  identity.volume = information.VolumeSerialNumber;
+  std::memcpy(&identity.id_low, information.FileId.Identifier, sizeof identity.id_low);
+  std::memcpy(&identity.id_high, information.FileId.Identifier + sizeof identity.id_low,
+              sizeof identity.id_high);
+  return identity;
 }
 
+// Whether a failure may pass once another program lets go of a file.
 bool is_held(DWORD error) {
   return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
-         error == ERROR_LOCK_VIOLATION || error == ERROR_UNABLE_TO_REMOVE_REPLACED;
+         error == ERROR_LOCK_VIOLATION;
 }
 
-// Whether another program holds `path` in a way that keeps it from being
-// replaced. Asked before each try: Wine's ReplaceFileW leaves a backup file
-// behind each time it fails on a held file.
-bool is_held_by_another_program(const std::wstring& path) {
-  const HANDLE probe =
-      ::CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, 0, nullptr);
-  if (probe == INVALID_HANDLE_VALUE) return is_held(::GetLastError());
-  ::CloseHandle(probe);
-  return false;
-}
-
-// Puts `from` in the place of the existing file `to`, keeping its
-// attributes, security and alternate streams; falls back to a plain move on
-// a file system that cannot replace. GetLastError tells a held file.
-bool replace_existing(const std::wstring& from, const std::wstring& to) {
-  if (is_held_by_another_program(to)) {
-    ::SetLastError(ERROR_SHARING_VIOLATION);
-    return false;
+// A request to give an open file the name `path`, made up front: asking
+// cannot then fail for want of memory half-way through a replace.
+class RenameRequest {
+ public:
+  explicit RenameRequest(const std::wstring& path)
+      : buffer_(sizeof(FILE_RENAME_INFO) + path.size() * sizeof(wchar_t)) {
+    auto* request = reinterpret_cast<FILE_RENAME_INFO*>(buffer_.data());
+    request->RootDirectory = nullptr;
+    request->FileNameLength = static_cast<DWORD>(path.size() * sizeof(wchar_t));
+    std::memcpy(request->FileName, path.data(), request->FileNameLength);
   }
-  if (::ReplaceFileW(to.c_str(), from.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
-                     nullptr)) {
+
+  // Renames `file`, replacing an existing file in one step when `replace`
+  // is set (POSIX semantics: even one that others hold open) when `posix`
+  // is. GetLastError tells why it failed.
+  bool apply(HANDLE file, bool replace, bool posix) {
+    auto* request = reinterpret_cast<FILE_RENAME_INFO*>(buffer_.data());
+    request->Flags = (replace ? FILE_RENAME_FLAG_REPLACE_IF_EXISTS : 0) |
+                     (posix ? FILE_RENAME_FLAG_POSIX_SEMANTICS : 0);
+    // FileRenameInfo reads the same first byte as ReplaceIfExists.
+    return ::SetFileInformationByHandle(file, posix ? kFileRenameInfoEx : FileRenameInfo, request,
+                                        static_cast<DWORD>(buffer_.size())) != 0;
+  }
+
+ private:
+  std::vector<unsigned char> buffer_;
+};
+
+// Whether the open `file` has the name that `path` ends in.
+bool has_name(HANDLE file, const std::wstring& path) {
+  const std::wstring now = final_path(file);
+  return !now.empty() && same_file_name(std::wstring_view(now).substr(now.rfind(L'\\') + 1),
+                                        std::wstring_view(path).substr(path.rfind(L'\\') + 1));
+}
+
+bool mark_for_deletion(HANDLE file) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  return ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                      sizeof disposition) != 0;
+}
+
+struct LocalFreer {
+  void operator()(void* memory) const { ::LocalFree(memory); }
+};
+
+// The permissions of an open file: its discretionary access control list,
+// and whether it takes entries from its folder.
+struct Permissions {
+  std::unique_ptr<void, LocalFreer> descriptor;
+  ACL* list = nullptr;
+  bool inherits = true;
+
+  bool read(HANDLE file) {
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    if (::GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &list,
+                          nullptr, &raw) != ERROR_SUCCESS) {
+      return false;
+    }
+    descriptor.reset(raw);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    if (!::GetSecurityDescriptorControl(raw, &control, &revision)) return false;
+    inherits = (control & SE_DACL_PROTECTED) == 0;
     return true;
   }
-  if (is_held(::GetLastError())) return false;
-  return ::MoveFileExW(from.c_str(), to.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+
+  // The entries of the list that were (`inherited`) or were not taken
+  // from the folder.
+  std::vector<ACE_HEADER*> entries(bool inherited) const {
+    std::vector<ACE_HEADER*> found;
+    for (DWORD i = 0; list != nullptr && i < list->AceCount; ++i) {
+      void* entry = nullptr;
+      if (::GetAce(list, i, &entry) &&
+          ((static_cast<ACE_HEADER*>(entry)->AceFlags & INHERITED_ACE) != 0) == inherited) {
+        found.push_back(static_cast<ACE_HEADER*>(entry));
+      }
+    }
+    return found;
+  }
+};
+
+// Gives the open temporary `file` what was set explicitly on the
+// permissions of the file at `final`: the whole list where that takes
+// nothing from its folder, else its own entries ahead of those `file` took
+// from the folder. Nothing changes where `final` holds no file, or one
+// without a list or whose entries all come from its folder. False when
+// permissions it has cannot be read or kept.
+bool keep_permissions(HANDLE file, const std::wstring& final) {
+  const FileHandle earlier = open_entry(final, READ_CONTROL);
+  if (!earlier.is_open()) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+  Permissions kept;
+  if (!kept.read(earlier.get())) return false;
+  if (kept.list == nullptr) return true;
+  if (!kept.inherits) {
+    return ::SetSecurityInfo(file, SE_FILE_OBJECT,
+                             DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                             nullptr, nullptr, kept.list, nullptr) == ERROR_SUCCESS;
+  }
+  std::vector<ACE_HEADER*> entries = kept.entries(false);
+  if (entries.empty()) return true;
+  Permissions inherited;
+  if (!inherited.read(file)) return false;
+  const std::vector<ACE_HEADER*> from_folder = inherited.entries(true);
+  entries.insert(entries.end(), from_folder.begin(), from_folder.end());
+  const std::size_t size = std::accumulate(
+      entries.begin(), entries.end(), sizeof(ACL),
+      [](std::size_t sum, const ACE_HEADER* entry) { return sum + entry->AceSize; });
+  if (size > 0xFFFC) return false;  // no list holds more
+  std::vector<std::uint32_t> buffer((size + 3) / 4);
+  auto* list = reinterpret_cast<ACL*>(buffer.data());
+  if (!::InitializeAcl(list, DWORD(buffer.size() * 4), ACL_REVISION_DS)) return false;
+  for (ACE_HEADER* entry : entries) {
+    if (!::AddAce(list, ACL_REVISION_DS, MAXDWORD, entry, entry->AceSize)) return false;
+  }
+  return ::SetSecurityInfo(file, SE_FILE_OBJECT,
+                           DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
+                           nullptr, nullptr, list, nullptr) == ERROR_SUCCESS;
 }
 
-bool move_into_place(const std::wstring& from, const std::wstring& to, bool replaces) {
+enum class Moved {
+  in_place,   // the new file has the final name
+  not_moved,  // both files have the names they had
+  stranded,   // the final name is empty; the earlier file has another name
+};
+
+// Replaces the file at `final` by the open `file` where renames cannot
+// replace a file that others hold open (before Windows 10 1607; FAT,
+// exFAT, many shares): the earlier file is moved aside, `file` takes its
+// name and the earlier file is deleted; or it goes back when `file` cannot
+// take the name. All by handle, so the link at `final`, not its target, is
+// what moves. GetLastError tells why it failed.
+Moved replace_moving_aside(HANDLE file, const std::wstring& final, RenameRequest& to_final,
+                           RenameRequest& aside) {
+  const FileHandle earlier = open_entry(final, DELETE);
+  if (!earlier.is_open() || !aside.apply(earlier.get(), false, false)) return Moved::not_moved;
+  if (to_final.apply(file, false, false)) {
+    // Gone once its last holder closes it; a leftover would be a stray
+    // temporary file, never a playlist lost.
+    (void)mark_for_deletion(earlier.get());
+    return Moved::in_place;
+  }
+  const DWORD error = ::GetLastError();
+  const bool restored = to_final.apply(earlier.get(), false, false);
+  ::SetLastError(error);
+  return restored ? Moved::not_moved : Moved::stranded;
+}
+
+// One try at giving the open `file` the name `final`, in one step where
+// the system can: a rename with POSIX semantics replaces even a file that
+// others hold open with delete sharing (NTFS since Windows 10 1607), a plain
+// rename replaces one nobody holds. `posix` is cleared once the system
+// refuses POSIX renames for good. GetLastError tells why it failed.
+Moved replace_once(HANDLE file, const std::wstring& final, RenameRequest& to_final,
+                   RenameRequest& aside, bool& posix) {
+  if (posix) {
+    if (to_final.apply(file, true, true)) return Moved::in_place;
+    posix = is_held(::GetLastError());
+  }
+  if (to_final.apply(file, true, false)) return Moved::in_place;
+  if (!is_held(::GetLastError())) return Moved::not_moved;
+  return replace_moving_aside(file, final, to_final, aside);
+}
+
+// Puts the open `file` at `final`, trying again for a while as long as
+// another program holds a file in the way.
+Moved move_into_place(HANDLE file, const std::wstring& final) {
+  RenameRequest to_final(final);
+  RenameRequest aside(temporary_path(final, 0));
+  bool posix = true;
   DWORD waited = 0;
   for (DWORD delay = kFirstReplaceDelayMilliseconds;; delay *= 2) {
-    const bool moved = replaces ? replace_existing(from, to)
-                                : ::MoveFileExW(from.c_str(), to.c_str(),
-                                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (moved) return true;
-    if (!is_held(::GetLastError()) || waited + delay > kReplaceDelaysMilliseconds) return false;
+    const Moved moved = replace_once(file, final, to_final, aside, posix);
+    if (moved != Moved::not_moved || !is_held(::GetLastError()) ||
+        waited + delay > kReplaceDelaysMilliseconds) {
+      return moved;
+    }
     ::Sleep(delay);
     waited += delay;
   }
@@ -261,7 +577,7 @@ void prepare_process(const NativeChar* locale_name) {
   (void)::_wsetlocale(LC_ALL, locale_name);
   // Line ends are written as CR LF by print_line itself.
   if (::_fileno(stdout) >= 0) (void)::_setmode(::_fileno(stdout), _O_BINARY);
-  ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  ::SetErrorMode(::GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   (void)::SetConsoleCtrlHandler(remove_temporary_on_console_event, TRUE);
 }
 
@@ -320,37 +636,39 @@ bool Directory::list_files(bool (*wanted)(NativeStringView name), NameList& name
 }
 
 std::optional<FileIdentity> Directory::identify(NativeStringView name) const {
-  const HANDLE file = ::CreateFileW(
-      resolve(*this, name).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-  BY_HANDLE_FILE_INFORMATION information{};
-  const bool known = ::GetFileInformationByHandle(file, &information) != 0;
-  ::CloseHandle(file);
-  if (!known) return std::nullopt;
-  return identity_of(information);
+  const FileHandle file = open_entry(resolve(*this, name), 0);
+  if (!file.is_open()) return std::nullopt;
+  const FileIdentity identity = identity_of(file.get());
+  if (!identity.known()) return std::nullopt;
+  return identity;
+}
+
+bool Directory::stored_name(NativeStringView name, NativeString& stored) const {
+  std::wstring entry;
+  if (!stored_name_at(resolve(*this, name), entry)) return false;
+  const std::size_t step = name.find_last_of(L'/') + 1;  // 0 when there is none
+  stored = name;
+  if (!entry.empty() && !same_file_name(entry, name.substr(step)))
+    stored.replace(step, NativeString::npos, entry);
+  return true;
 }
 
 bool Directory::leads_to(NativeStringView link, NativeStringView name) const {
   // Where the link leads now, as the system resolves it: the final path of
   // the file it opens, or of the folder its last step names.
-  const HANDLE file = ::CreateFileW((path_ + std::wstring(link)).c_str(), 0,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  const std::wstring target = final_path(file);
-  ::CloseHandle(file);
+  const FileHandle file(::CreateFileW((path_ + std::wstring(link)).c_str(), 0, kShareAll, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file.is_open()) return false;
+  const std::wstring target = final_path(file.get());
   const std::size_t separator = target.rfind(L'\\');
   if (target.empty() || separator == std::wstring::npos ||
       !same_file_name(std::wstring_view(target).substr(separator + 1), name)) {
     return false;
   }
-  const HANDLE folder =
-      ::CreateFileW(path_.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (folder == INVALID_HANDLE_VALUE) return false;
-  const std::wstring folder_path = final_path(folder);
-  ::CloseHandle(folder);
+  const FileHandle folder(::CreateFileW(path_.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!folder.is_open()) return false;
+  const std::wstring folder_path = final_path(folder.get());
   return !folder_path.empty() && same_file_name(target.substr(0, separator), folder_path);
 }
 
@@ -373,9 +691,9 @@ OpenResult InputFile::open(const Directory& directory, NativeStringView name) {
   close();
   // Shared every way, so that a player or sync client that holds the
   // playlist open for writing neither keeps it out nor fails to save it.
-  const HANDLE file = ::CreateFileW((directory.path() + std::wstring(name)).c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  const HANDLE file =
+      ::CreateFileW((directory.path() + std::wstring(name)).c_str(), GENERIC_READ, kShareAll,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
     return error == ERROR_TOO_MANY_OPEN_FILES || error == ERROR_NO_SYSTEM_RESOURCES
@@ -383,14 +701,14 @@ OpenResult InputFile::open(const Directory& directory, NativeStringView name) {
                : OpenResult::failed;
   }
   handle_ = file;
-  BY_HANDLE_FILE_INFORMATION information{};
+  LARGE_INTEGER size{};
   // Device names such as CON open like files; only disk files are playlists.
-  if (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileInformationByHandle(file, &information)) {
+  if (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileSizeEx(file, &size)) {
     close();
     return OpenResult::failed;
   }
-  identity_ = identity_of(information);
-  size_ = (std::uint64_t(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+  identity_ = identity_of(file);
+  size_ = std::uint64_t(size.QuadPart);
   return OpenResult::opened;
 }
 
@@ -418,30 +736,34 @@ AtomicFile::~AtomicFile() { discard(); }
 
 bool AtomicFile::create(const Directory& directory, NativeStringView name) {
   std::wstring final_path = resolve(directory, name);
-  if (final_path.empty()) return false;
-  std::optional<unsigned long> replaced;
+  std::wstring stored;
+  // A name that reaches a file stored under another name (an 8.3 alias)
+  // would put the merged playlist in that file's place.
+  if (!stored_name_at(final_path, stored) ||
+      (!stored.empty() &&
+       !same_file_name(stored,
+                       std::wstring_view(final_path).substr(final_path.rfind(L'\\') + 1)))) {
+    return false;
+  }
+  DWORD kept = 0;
   const DWORD attributes = ::GetFileAttributesW(final_path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) {
     if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) return false;
-    replaced = attributes;
+    kept = attributes & kKeptAttributes;
   } else if (::GetLastError() != ERROR_FILE_NOT_FOUND) {
     return false;
   }
   // Whatever may fail for want of memory fails before the file exists.
   buffer_.reserve(kAtomicFileBufferBytes);
-  const std::wstring folder = final_path.substr(0, final_path.rfind(L'\\') + 1);
   // The temporary file carries the replaced playlist's attributes from the
-  // start: replacing does not copy them everywhere (not on Wine).
-  const DWORD kept = replaced ? (*replaced & kKeptAttributes) : 0;
+  // start: a rename keeps the attributes of the file renamed.
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-    temporary_name_ =
-        folder + temporary_name(kTemporaryPrefix, random_bits(attempt), kTemporaryDigits);
+    temporary_name_ = temporary_path(final_path, attempt);
     const HANDLE file = create_temporary(temporary_name_, kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL);
     if (file != INVALID_HANDLE_VALUE) {
       directory_ = &directory;
       name_ = std::move(final_path);
       handle_ = file;
-      replaced_attributes_ = replaced;
       written_ = written_back_to_ = 0;
       return true;
     }
@@ -455,27 +777,34 @@ bool AtomicFile::create(const Directory& directory, NativeStringView name) {
 bool AtomicFile::commit() {
   // A failed write has removed the file already.
   if (!is_open() || !flush_buffer()) return false;
-  bool done = ::FlushFileBuffers(as_handle(handle_)) != 0;
-  done = ::CloseHandle(as_handle(handle_)) && done;
-  handle_ = kNoHandle;
-  done = done && move_into_place(temporary_name_, name_, replaced_attributes_.has_value());
-  if (!done) {
+  const HANDLE file = as_handle(handle_);
+  if (!::FlushFileBuffers(file) || !keep_permissions(file, name_)) {
     discard();
     return false;
   }
-  forget_temporary();
+  // The console handler waits for the replace: Ctrl+C then finds either
+  // the temporary file, which it removes, or none.
+  const PendingLock lock;
+  const Moved moved = move_into_place(file, name_);
+  // The file goes only while it still has its temporary name: a share may
+  // report a failed rename that took place.
+  if (moved == Moved::not_moved && has_name(file, temporary_name_)) (void)mark_for_deletion(file);
+  ::CloseHandle(file);
+  handle_ = kNoHandle;
+  pending_path = nullptr;
   temporary_name_.clear();
-  return true;
+  return moved == Moved::in_place;
 }
 
 void AtomicFile::discard() {
-  if (handle_ != kNoHandle) ::CloseHandle(as_handle(handle_));
+  if (handle_ != kNoHandle) {
+    (void)mark_for_deletion(as_handle(handle_));
+    ::CloseHandle(as_handle(handle_));
+  }
   handle_ = kNoHandle;
   if (!temporary_name_.empty()) {
-    // Forgotten only once it is gone: the console handler may remove it
-    // meanwhile, which does no harm.
-    (void)::DeleteFileW(temporary_name_.c_str());
-    forget_temporary();
+    const PendingLock lock;
+    pending_path = nullptr;
   }
   temporary_name_.clear();
 }

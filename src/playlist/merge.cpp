@@ -82,7 +82,14 @@ bool merge(NativeStringView anchor) {
 
   platform::Directory directory;
   platform::NameList names;
-  if (!directory.open(target.directory) || !directory.list_files(is_playlist_name, names)) {
+  if (!directory.open(target.directory)) return false;
+  // An anchor spelled by an alias (an 8.3 name) names the merged playlist
+  // after its file's own name; an anchor whose file's own name is no ".wsr"
+  // name is rejected.
+  NativeString anchor_name;
+  if (!directory.stored_name(anchor.substr(target.directory.size()), anchor_name) ||
+      !parse_anchor(target.directory + anchor_name, target) ||
+      !directory.list_files(is_playlist_name, names)) {
     return false;
   }
   if (!platform::kListingIsOrdered) names.sort(name_less<NativeChar>);
