@@ -65,6 +65,16 @@ bool is_playlist_name(NativeStringView name) {
   return ends_with_ignoring_ascii_case(name, kPlaylistExtension);
 }
 
+// Opens the anchor's folder and names the merged playlist. An anchor spelled
+// by an alias (an 8.3 name) names it after the file's own name; an anchor
+// whose own name is no ".wsr" name is rejected.
+bool open_target(NativeStringView anchor, MergeTarget& target, platform::Directory& directory) {
+  NativeString anchor_name;
+  return parse_anchor(anchor, target) && directory.open(target.directory) &&
+         directory.stored_name(anchor.substr(target.directory.size()), anchor_name) &&
+         parse_anchor(target.directory + anchor_name, target);
+}
+
 // Whether `name`, the entry at `index` of `names`, is the merged playlist:
 // by its name, as a link that leads to it, or as another name for the file
 // that stood there when the merge began.
@@ -78,18 +88,9 @@ bool is_merged_playlist(const platform::Directory& directory, const platform::Na
 // unwinds through the owners of every file and buffer.
 bool merge(NativeStringView anchor) {
   MergeTarget target;
-  if (!parse_anchor(anchor, target)) return false;
-
   platform::Directory directory;
   platform::NameList names;
-  if (!directory.open(target.directory)) return false;
-  // An anchor spelled by an alias (an 8.3 name) names the merged playlist
-  // after its file's own name; an anchor whose file's own name is no ".wsr"
-  // name is rejected.
-  NativeString anchor_name;
-  if (!directory.stored_name(anchor.substr(target.directory.size()), anchor_name) ||
-      !parse_anchor(target.directory + anchor_name, target) ||
-      !directory.list_files(is_playlist_name, names)) {
+  if (!open_target(anchor, target, directory) || !directory.list_files(is_playlist_name, names)) {
     return false;
   }
   if (!platform::kListingIsOrdered) names.sort(name_less<NativeChar>);
