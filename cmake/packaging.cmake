@@ -3,14 +3,6 @@
 # any other Linux.
 include(GNUInstallDirs)
 
-# The release date is the one CHANGELOG.md gives this version.
-file(STRINGS ${CMAKE_CURRENT_SOURCE_DIR}/CHANGELOG.md M3UMERGE_RELEASE_LINE
-     REGEX "^## \\[${PROJECT_VERSION}\\] - [0-9]+-[0-9]+-[0-9]+$")
-string(REGEX REPLACE ".* - " "" M3UMERGE_RELEASE_DATE "${M3UMERGE_RELEASE_LINE}")
-if(NOT M3UMERGE_RELEASE_DATE)
-  message(FATAL_ERROR "CHANGELOG.md has no line '## [${PROJECT_VERSION}] - YYYY-MM-DD'")
-endif()
-
 set(M3UMERGE_DOCS README.md LICENSE CHANGELOG.md)
 if(WIN32)
   install(TARGETS m3umerge RUNTIME DESTINATION .)
@@ -25,21 +17,20 @@ if(WIN32)
   string(UUID M3UMERGE_PRODUCT_CODE NAMESPACE ${M3UMERGE_UPGRADE_CODE}
          NAME "product ${PROJECT_VERSION}" TYPE SHA1 UPPER)
   string(UUID M3UMERGE_PACKAGE_CODE NAMESPACE ${M3UMERGE_UPGRADE_CODE}
-         NAME "package ${PROJECT_VERSION} $ENV{SOURCE_DATE_EPOCH}" TYPE SHA1 UPPER)
+         NAME "package ${M3UMERGE_VERSION} $ENV{SOURCE_DATE_EPOCH}" TYPE SHA1 UPPER)
   file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/msi.env @ONLY CONTENT [[
-msi_name=m3umerge-@PROJECT_VERSION@-win64.msi
+msi_name=m3umerge-@M3UMERGE_VERSION@-win64.msi
 msi_variables=(Version=@PROJECT_VERSION@ UpgradeCode=@M3UMERGE_UPGRADE_CODE@
   ProductCode=@M3UMERGE_PRODUCT_CODE@ PackageCode=@M3UMERGE_PACKAGE_CODE@)
 ]])
 else()
-  # The release date as the manual page and the Debian changelog write it.
-  set(ENV{LC_ALL} C)
-  execute_process(COMMAND date -u -d "${M3UMERGE_RELEASE_DATE} 12:00" "+%B %-d, %Y"
-                  OUTPUT_VARIABLE M3UMERGE_RELEASE_MDOC_DATE OUTPUT_STRIP_TRAILING_WHITESPACE
-                  COMMAND_ERROR_IS_FATAL ANY)
-  execute_process(COMMAND date -u -d "${M3UMERGE_RELEASE_DATE} 12:00" -R
-                  OUTPUT_VARIABLE M3UMERGE_RELEASE_RFC2822_DATE OUTPUT_STRIP_TRAILING_WHITESPACE
-                  COMMAND_ERROR_IS_FATAL ANY)
+  # The version and date come from cmake/version.cmake.
+  if(M3UMERGE_RELEASE)
+    set(M3UMERGE_CHANGELOG_ENTRY "Release ${M3UMERGE_VERSION}; see CHANGELOG.md for what it brings.")
+  else()
+    set(M3UMERGE_CHANGELOG_ENTRY
+        "Development build towards ${PROJECT_VERSION}; see CHANGELOG.md, Unreleased.")
+  endif()
   set(M3UMERGE_MANUAL ${CMAKE_CURRENT_BINARY_DIR}/m3umerge.1)
   configure_file(packaging/m3umerge.1.in ${M3UMERGE_MANUAL} @ONLY)
   configure_file(packaging/changelog.in ${CMAKE_CURRENT_BINARY_DIR}/changelog @ONLY)
@@ -73,6 +64,7 @@ else()
 endif()
 
 set(CPACK_PACKAGE_NAME m3umerge)
+set(CPACK_PACKAGE_VERSION ${M3UMERGE_VERSION})
 set(CPACK_PACKAGE_VENDOR "The m3umerge developers")
 set(CPACK_PACKAGE_CONTACT "The m3umerge developers <m3umerge@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "merge the playlists of a folder into one UTF-8 playlist")
