@@ -47,8 +47,19 @@ else()
   add_custom_target(m3umerge_docs ALL DEPENDS ${M3UMERGE_COMPRESSED})
   install(TARGETS m3umerge RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/m3umerge.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # Completions where bash, zsh and fish look for them: under /usr/share as
+  # Debian's zsh has it, under /usr/local/share (the archive unpacked there)
+  # as zsh itself has it.
+  if(M3UMERGE_STATIC)
+    set(M3UMERGE_ZSH_COMPLETIONS zsh/site-functions)
+  else()
+    set(M3UMERGE_ZSH_COMPLETIONS zsh/vendor-completions)
+  endif()
   install(FILES packaging/m3umerge.bash-completion
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME m3umerge)
+  install(FILES packaging/m3umerge.zsh-completion
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/${M3UMERGE_ZSH_COMPLETIONS} RENAME _m3umerge)
+  install(FILES packaging/m3umerge.fish DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
   if(M3UMERGE_STATIC)
     # Unpacked anywhere: the documents at the top.
     install(FILES ${M3UMERGE_DOCS} DESTINATION .)

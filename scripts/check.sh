@@ -2,8 +2,9 @@
 # Installs what is missing, then: the native build and its tests, the same
 # tests under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer,
 # the static checks, a bounded run of each fuzzer, and the Windows build with
-# its tests under Wine; then the release packages, their manual page and a
-# real player on a merged playlist. Exits non-zero on any failure.
+# its tests under Wine; then the shell completions, the release packages,
+# their manual page and a real player on a merged playlist. Exits non-zero on
+# any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
@@ -35,6 +36,9 @@ cmake --build --preset windows
 # scripts/wine-run.sh keeps a Wine server up between tests; stop it at the end.
 trap 'stop_wine "$PWD/build/windows/wine"' EXIT
 ctest --preset windows
+
+echo "== completions in bash, zsh and fish"
+./tests/completion_test.sh
 
 echo "== packages"
 ./scripts/package.sh

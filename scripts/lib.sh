@@ -32,7 +32,7 @@ WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest wine wine64)
 ANALYSIS_PACKAGES=(clang clang-tidy clang-format cppcheck git strace)
 # Building and checking the release packages.
 PACKAGING_PACKAGES=(dpkg-dev lintian mandoc unzip binutils file devscripts bash-completion
-  wixl msitools faketime)
+  zsh fish wixl msitools faketime)
 
 # fuzzer_runtime_package: the package with libFuzzer for the installed clang,
 # whose major version names it (libclang-rt-14-dev for clang 14; before
