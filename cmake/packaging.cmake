@@ -3,10 +3,17 @@
 # any other Linux.
 include(GNUInstallDirs)
 
+# Package names say the system and the processor: windows-x86_64, linux-x86_64.
+string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" M3UMERGE_PACKAGE_SYSTEM)
+set(M3UMERGE_HOMEPAGE ${PROJECT_HOMEPAGE_URL})
+# What each binary links, under which licences, and where their sources are.
+set(M3UMERGE_NOTICES ${CMAKE_CURRENT_BINARY_DIR}/THIRD-PARTY-NOTICES)
+configure_file(packaging/THIRD-PARTY-NOTICES.in ${M3UMERGE_NOTICES} @ONLY)
+
 set(M3UMERGE_DOCS README.md LICENSE CHANGELOG.md)
 if(WIN32)
   install(TARGETS m3umerge RUNTIME DESTINATION .)
-  install(FILES ${M3UMERGE_DOCS} DESTINATION .)
+  install(FILES ${M3UMERGE_DOCS} ${M3UMERGE_NOTICES} DESTINATION .)
 
   # The installer, built by scripts/package.sh from what the ZIP holds: its
   # name and wixl's variables, for the shell. Every version is a new product
@@ -19,7 +26,7 @@ if(WIN32)
   string(UUID M3UMERGE_PACKAGE_CODE NAMESPACE ${M3UMERGE_UPGRADE_CODE}
          NAME "package ${M3UMERGE_VERSION} $ENV{SOURCE_DATE_EPOCH}" TYPE SHA1 UPPER)
   file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/msi.env @ONLY CONTENT [[
-msi_name=m3umerge-@M3UMERGE_VERSION@-win64.msi
+msi_name=m3umerge-@M3UMERGE_VERSION@-@M3UMERGE_PACKAGE_SYSTEM@.msi
 msi_variables=(Version=@PROJECT_VERSION@ UpgradeCode=@M3UMERGE_UPGRADE_CODE@
   ProductCode=@M3UMERGE_PRODUCT_CODE@ PackageCode=@M3UMERGE_PACKAGE_CODE@)
 ]])
@@ -34,15 +41,19 @@ else()
   set(M3UMERGE_MANUAL ${CMAKE_CURRENT_BINARY_DIR}/m3umerge.1)
   configure_file(packaging/m3umerge.1.in ${M3UMERGE_MANUAL} @ONLY)
   configure_file(packaging/changelog.in ${CMAKE_CURRENT_BINARY_DIR}/changelog @ONLY)
+  configure_file(packaging/copyright.in ${CMAKE_CURRENT_BINARY_DIR}/copyright @ONLY)
   # Manual pages and documents compressed, without time stamps.
-  set(M3UMERGE_COMPRESSED m3umerge.1.gz changelog.gz README.md.gz CHANGELOG.md.gz)
+  set(M3UMERGE_COMPRESSED m3umerge.1.gz changelog.gz README.md.gz CHANGELOG.md.gz
+      THIRD-PARTY-NOTICES.gz)
   add_custom_command(
     OUTPUT ${M3UMERGE_COMPRESSED}
     COMMAND gzip -9n -c ${M3UMERGE_MANUAL} > m3umerge.1.gz
     COMMAND gzip -9n -c changelog > changelog.gz
     COMMAND gzip -9n -c ${CMAKE_CURRENT_SOURCE_DIR}/README.md > README.md.gz
     COMMAND gzip -9n -c ${CMAKE_CURRENT_SOURCE_DIR}/CHANGELOG.md > CHANGELOG.md.gz
+    COMMAND gzip -9n -c ${M3UMERGE_NOTICES} > THIRD-PARTY-NOTICES.gz
     DEPENDS ${M3UMERGE_MANUAL} ${CMAKE_CURRENT_BINARY_DIR}/changelog README.md CHANGELOG.md
+            ${M3UMERGE_NOTICES}
     COMMENT "Compressing the manual page and the documents")
   add_custom_target(m3umerge_docs ALL DEPENDS ${M3UMERGE_COMPRESSED})
   install(TARGETS m3umerge RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -62,13 +73,14 @@ else()
   install(FILES packaging/m3umerge.fish DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
   if(M3UMERGE_STATIC)
     # Unpacked anywhere: the documents at the top.
-    install(FILES ${M3UMERGE_DOCS} DESTINATION .)
+    install(FILES ${M3UMERGE_DOCS} ${M3UMERGE_NOTICES} DESTINATION .)
   else()
     install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.md.gz
                   ${CMAKE_CURRENT_BINARY_DIR}/CHANGELOG.md.gz
                   ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
+                  ${CMAKE_CURRENT_BINARY_DIR}/THIRD-PARTY-NOTICES.gz
+                  ${CMAKE_CURRENT_BINARY_DIR}/copyright
             DESTINATION ${CMAKE_INSTALL_DOCDIR})
-    install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
     install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
             RENAME m3umerge)
   endif()
@@ -91,14 +103,15 @@ set(CPACK_RESOURCE_FILE_README ${CMAKE_CURRENT_SOURCE_DIR}/README.md)
 set(CPACK_STRIP_FILES ON)
 # Regular expressions, read once more from CPackConfig.cmake.
 set(CPACK_SOURCE_IGNORE_FILES /build/ "/\\\\.git/")
+set(CPACK_SYSTEM_NAME ${M3UMERGE_PACKAGE_SYSTEM})
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_SYSTEM_NAME win64)
 elseif(M3UMERGE_STATIC)
   set(CPACK_GENERATOR TGZ)
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${M3UMERGE_HOMEPAGE})
   set(CPACK_DEBIAN_PACKAGE_SECTION sound)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
