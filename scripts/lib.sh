@@ -74,6 +74,7 @@ make_msi() {
     variables+=(-D "$variable")
     [[ $variable == PackageCode=* ]] && package_code=${variable#PackageCode=}
   done
+  # GNU date, as on Debian, where the packages are built (docs/release.md).
   when=$(date -u -d "@${SOURCE_DATE_EPOCH:?}" '+%Y-%m-%d %H:%M:%S')
   # wixl takes file names from where it runs, records the files' times and
   # its own, and makes up a package code, which msibuild then replaces.
