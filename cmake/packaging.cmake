@@ -3,18 +3,17 @@
 # any other Linux.
 include(GNUInstallDirs)
 
-# The release date is the one CHANGELOG.md gives this version.
-file(STRINGS ${CMAKE_CURRENT_SOURCE_DIR}/CHANGELOG.md M3UMERGE_RELEASE_LINE
-     REGEX "^## \\[${PROJECT_VERSION}\\] - [0-9]+-[0-9]+-[0-9]+$")
-string(REGEX REPLACE ".* - " "" M3UMERGE_RELEASE_DATE "${M3UMERGE_RELEASE_LINE}")
-if(NOT M3UMERGE_RELEASE_DATE)
-  message(FATAL_ERROR "CHANGELOG.md has no line '## [${PROJECT_VERSION}] - YYYY-MM-DD'")
-endif()
+# Package names say the system and the processor: windows-x86_64, linux-x86_64.
+string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" M3UMERGE_PACKAGE_SYSTEM)
+set(M3UMERGE_HOMEPAGE ${PROJECT_HOMEPAGE_URL})
+# What each binary links, under which licences, and where their sources are.
+set(M3UMERGE_NOTICES ${CMAKE_CURRENT_BINARY_DIR}/THIRD-PARTY-NOTICES)
+configure_file(packaging/THIRD-PARTY-NOTICES.in ${M3UMERGE_NOTICES} @ONLY)
 
 set(M3UMERGE_DOCS README.md LICENSE CHANGELOG.md)
 if(WIN32)
   install(TARGETS m3umerge RUNTIME DESTINATION .)
-  install(FILES ${M3UMERGE_DOCS} DESTINATION .)
+  install(FILES ${M3UMERGE_DOCS} ${M3UMERGE_NOTICES} DESTINATION .)
 
   # The installer, built by scripts/package.sh from what the ZIP holds: its
   # name and wixl's variables, for the shell. Every build is a new product
@@ -26,54 +25,70 @@ if(WIN32)
   string(UUID M3UMERGE_PRODUCT_CODE NAMESPACE ${M3UMERGE_UPGRADE_CODE}
          NAME "product ${PROJECT_VERSION} $ENV{SOURCE_DATE_EPOCH}" TYPE SHA1 UPPER)
   string(UUID M3UMERGE_PACKAGE_CODE NAMESPACE ${M3UMERGE_UPGRADE_CODE}
-         NAME "package ${PROJECT_VERSION} $ENV{SOURCE_DATE_EPOCH}" TYPE SHA1 UPPER)
+         NAME "package ${M3UMERGE_VERSION} $ENV{SOURCE_DATE_EPOCH}" TYPE SHA1 UPPER)
   file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/msi.env @ONLY CONTENT [[
-msi_name=m3umerge-@PROJECT_VERSION@-win64.msi
+msi_name=m3umerge-@M3UMERGE_VERSION@-@M3UMERGE_PACKAGE_SYSTEM@.msi
 msi_variables=(Version=@PROJECT_VERSION@ UpgradeCode=@M3UMERGE_UPGRADE_CODE@
   ProductCode=@M3UMERGE_PRODUCT_CODE@ PackageCode=@M3UMERGE_PACKAGE_CODE@)
 ]])
 else()
-  # The release date as the manual page and the Debian changelog write it.
-  set(ENV{LC_ALL} C)
-  execute_process(COMMAND date -u -d "${M3UMERGE_RELEASE_DATE} 12:00" "+%B %-d, %Y"
-                  OUTPUT_VARIABLE M3UMERGE_RELEASE_MDOC_DATE OUTPUT_STRIP_TRAILING_WHITESPACE
-                  COMMAND_ERROR_IS_FATAL ANY)
-  execute_process(COMMAND date -u -d "${M3UMERGE_RELEASE_DATE} 12:00" -R
-                  OUTPUT_VARIABLE M3UMERGE_RELEASE_RFC2822_DATE OUTPUT_STRIP_TRAILING_WHITESPACE
-                  COMMAND_ERROR_IS_FATAL ANY)
+  # The version and date come from cmake/version.cmake.
+  if(M3UMERGE_RELEASE)
+    set(M3UMERGE_CHANGELOG_ENTRY "Release ${M3UMERGE_VERSION}; see CHANGELOG.md for what it brings.")
+  else()
+    set(M3UMERGE_CHANGELOG_ENTRY
+        "Development build towards ${PROJECT_VERSION}; see CHANGELOG.md, Unreleased.")
+  endif()
   set(M3UMERGE_MANUAL ${CMAKE_CURRENT_BINARY_DIR}/m3umerge.1)
   configure_file(packaging/m3umerge.1.in ${M3UMERGE_MANUAL} @ONLY)
   configure_file(packaging/changelog.in ${CMAKE_CURRENT_BINARY_DIR}/changelog @ONLY)
+  configure_file(packaging/copyright.in ${CMAKE_CURRENT_BINARY_DIR}/copyright @ONLY)
   # Manual pages and documents compressed, without time stamps.
-  set(M3UMERGE_COMPRESSED m3umerge.1.gz changelog.gz README.md.gz CHANGELOG.md.gz)
+  set(M3UMERGE_COMPRESSED m3umerge.1.gz changelog.gz README.md.gz CHANGELOG.md.gz
+      THIRD-PARTY-NOTICES.gz)
   add_custom_command(
     OUTPUT ${M3UMERGE_COMPRESSED}
     COMMAND gzip -9n -c ${M3UMERGE_MANUAL} > m3umerge.1.gz
     COMMAND gzip -9n -c changelog > changelog.gz
     COMMAND gzip -9n -c ${CMAKE_CURRENT_SOURCE_DIR}/README.md > README.md.gz
     COMMAND gzip -9n -c ${CMAKE_CURRENT_SOURCE_DIR}/CHANGELOG.md > CHANGELOG.md.gz
+    COMMAND gzip -9n -c ${M3UMERGE_NOTICES} > THIRD-PARTY-NOTICES.gz
     DEPENDS ${M3UMERGE_MANUAL} ${CMAKE_CURRENT_BINARY_DIR}/changelog README.md CHANGELOG.md
+            ${M3UMERGE_NOTICES}
     COMMENT "Compressing the manual page and the documents")
   add_custom_target(m3umerge_docs ALL DEPENDS ${M3UMERGE_COMPRESSED})
   install(TARGETS m3umerge RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/m3umerge.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # Completions where bash, zsh and fish look for them: under /usr/share as
+  # Debian's zsh has it, under /usr/local/share (the archive unpacked there)
+  # as zsh itself has it.
+  if(M3UMERGE_STATIC)
+    set(M3UMERGE_ZSH_COMPLETIONS zsh/site-functions)
+  else()
+    set(M3UMERGE_ZSH_COMPLETIONS zsh/vendor-completions)
+  endif()
   install(FILES packaging/m3umerge.bash-completion
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME m3umerge)
+  install(FILES packaging/m3umerge.zsh-completion
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/${M3UMERGE_ZSH_COMPLETIONS} RENAME _m3umerge)
+  install(FILES packaging/m3umerge.fish DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
   if(M3UMERGE_STATIC)
     # Unpacked anywhere: the documents at the top.
-    install(FILES ${M3UMERGE_DOCS} DESTINATION .)
+    install(FILES ${M3UMERGE_DOCS} ${M3UMERGE_NOTICES} DESTINATION .)
   else()
     install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.md.gz
                   ${CMAKE_CURRENT_BINARY_DIR}/CHANGELOG.md.gz
                   ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
+                  ${CMAKE_CURRENT_BINARY_DIR}/THIRD-PARTY-NOTICES.gz
+                  ${CMAKE_CURRENT_BINARY_DIR}/copyright
             DESTINATION ${CMAKE_INSTALL_DOCDIR})
-    install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
     install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
             RENAME m3umerge)
   endif()
 endif()
 
 set(CPACK_PACKAGE_NAME m3umerge)
+set(CPACK_PACKAGE_VERSION ${M3UMERGE_VERSION})
 set(CPACK_PACKAGE_VENDOR "The m3umerge developers")
 set(CPACK_PACKAGE_CONTACT "The m3umerge developers <m3umerge@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "merge the playlists of a folder into one UTF-8 playlist")
@@ -89,14 +104,15 @@ set(CPACK_RESOURCE_FILE_README ${CMAKE_CURRENT_SOURCE_DIR}/README.md)
 set(CPACK_STRIP_FILES ON)
 # Regular expressions, read once more from CPackConfig.cmake.
 set(CPACK_SOURCE_IGNORE_FILES /build/ "/\\\\.git/")
+set(CPACK_SYSTEM_NAME ${M3UMERGE_PACKAGE_SYSTEM})
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_SYSTEM_NAME win64)
 elseif(M3UMERGE_STATIC)
   set(CPACK_GENERATOR TGZ)
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${M3UMERGE_HOMEPAGE})
   set(CPACK_DEBIAN_PACKAGE_SECTION sound)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

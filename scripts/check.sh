@@ -2,8 +2,9 @@
 # Installs what is missing, then: the native build and its tests, the same
 # tests under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer,
 # the static checks, a bounded run of each fuzzer, and the Windows build with
-# its tests under Wine; then the release packages, their manual page and a
-# real player on a merged playlist. Exits non-zero on any failure.
+# its tests under Wine; then the shell completions, the release packages,
+# their manual page and a real player on a merged playlist. Exits non-zero on
+# any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
@@ -38,6 +39,9 @@ cmake --build --preset windows
 trap 'stop_wine "$PWD/build/windows/wine"' EXIT
 ctest --preset windows
 report_skipped build/windows
+
+echo "== completions in bash, zsh and fish"
+./tests/completion_test.sh
 
 echo "== packages"
 ./scripts/package.sh

@@ -32,7 +32,7 @@ WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest wine wine64)
 ANALYSIS_PACKAGES=(clang clang-tidy clang-format cppcheck git strace)
 # Building and checking the release packages.
 PACKAGING_PACKAGES=(dpkg-dev lintian mandoc unzip binutils file devscripts bash-completion
-  wixl msitools faketime)
+  zsh fish wixl msitools faketime)
 
 # fuzzer_runtime_package: the package with libFuzzer for the installed clang,
 # whose major version names it (libclang-rt-14-dev for clang 14; before
@@ -79,6 +79,7 @@ make_msi() {
       Version=*) version=${variable#Version=} ;;
     esac
   done
+  # GNU date, as on Debian, where the packages are built (docs/release.md).
   when=$(date -u -d "@${SOURCE_DATE_EPOCH:?}" '+%Y-%m-%d %H:%M:%S')
   # wixl takes file names from where it runs, records the files' times and
   # its own, and makes up a package code, which msibuild then replaces.

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the release packages into build/packages/: the Windows ZIP
-# (m3umerge.exe with README, LICENSE, CHANGELOG) and installer (MSI, the
-# same files installed for the current user), the Debian package and the
-# portable Linux archive (a statically linked binary), and SHA256SUMS.
+# (m3umerge.exe with README, LICENSE, CHANGELOG, THIRD-PARTY-NOTICES) and
+# installer (MSI, the same files installed for the current user), the Debian
+# package and the portable Linux archive (a statically linked binary), each
+# named with the version and the system, and SHA256SUMS.
 # Reproducible: time stamps come from SOURCE_DATE_EPOCH, by default the time
 # of the last commit, so any clone of one commit gives the same bytes.
 set -euo pipefail

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Checks the packages in build/packages/ as a user would meet them: the
 # binaries from the .deb and the .tar.gz and the exe from the zip (under
-# Wine) merge the example folder into the expected bytes; the .deb is
-# hardened and lintian-clean, with compressed documents and the bash
-# completion, which offers .wsr files and folders; the .tar.gz binary is
-# static; the exe carries its manifest and version information; the MSI
-# installs for the user in a Wine prefix of its own, with a right-click
-# entry that merges like the zip's exe and a Send to entry, is replaced in
-# place by another build of its version and uninstalls without a trace;
-# SHA256SUMS matches.
+# Wine) merge the example folder into the expected bytes; every package is
+# named with one version, the project's (a development build's says so),
+# which each binary carries (the Linux ones in their package note and as
+# text, the exe in its version information) and the manual page too; the
+# .deb is hardened and lintian-clean, with compressed documents, the
+# completions and the project's homepage and maintainer; the .tar.gz binary
+# is static; each package has the third-party notices; the exe carries its
+# manifest; the MSI installs for the user in a Wine prefix of its own, with a
+# right-click entry that merges like the zip's exe and a Send to entry, is
+# replaced in place by another build of its version and uninstalls without a
+# trace; SHA256SUMS matches.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
@@ -37,26 +40,40 @@ merges_examples() {
   cmp "$copy/soundtrack.m3u" <(expected_for "$listing") || fail "merged bytes of $*"
 }
 
-# completes WORD: what the bash completion offers for "m3umerge WORD".
-completes() {
-  (
-    source "$completion"
-    COMP_WORDS=(m3umerge "$1")
-    COMP_CWORD=1
-    _m3umerge
-    printf '%s\n' "${COMPREPLY[@]}" | sort
-  )
+# carries_version BINARY TYPE: the package note and the text that name
+# BINARY's package and version.
+carries_version() {
+  readelf --notes "$1" >"$scratch/notes"
+  grep -qF "Packaging Metadata: {\"type\":\"$2\",\"os\":\"" "$scratch/notes" &&
+    grep -qF "\"name\":\"m3umerge\",\"version\":\"$version\"}" "$scratch/notes" ||
+    fail "package note of $1: $(cat "$scratch/notes")"
+  strings "$1" >"$scratch/strings"
+  grep -qxF "m3umerge $version" "$scratch/strings" || fail "no 'm3umerge $version' in $1"
 }
 
 deb=$(ls "$packages"/m3umerge_*.deb)
 echo "== $(basename "$deb")"
+# The one version of every package: the project's, or a development build of it.
+version=$(dpkg-deb -f "$deb" Version)
+project_version=$(sed -n 's/^project(m3umerge VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
+[[ $version == "$project_version" || $version == "$project_version~dev+"* ]] ||
+  fail "version $version is not the project's, $project_version"
+[ "$(basename "$deb")" = "m3umerge_${version}_amd64.deb" ] || fail "name of $deb"
+[ "$(dpkg-deb -f "$deb" Maintainer)" = "The m3umerge developers <m3umerge@example.org>" ] ||
+  fail "maintainer: $(dpkg-deb -f "$deb" Maintainer)"
+[ -n "$(dpkg-deb -f "$deb" Homepage)" ] || fail "no homepage"
 dpkg-deb -x "$deb" "$scratch/root"
 merges_examples "$scratch/root/usr/bin/m3umerge"
+carries_version "$scratch/root/usr/bin/m3umerge" deb
 for file in usr/share/man/man1/m3umerge.1.gz usr/share/doc/m3umerge/copyright \
   usr/share/doc/m3umerge/changelog.gz usr/share/doc/m3umerge/README.md.gz \
-  usr/share/doc/m3umerge/CHANGELOG.md.gz usr/share/bash-completion/completions/m3umerge; do
+  usr/share/doc/m3umerge/CHANGELOG.md.gz usr/share/doc/m3umerge/THIRD-PARTY-NOTICES.gz \
+  usr/share/bash-completion/completions/m3umerge usr/share/zsh/vendor-completions/_m3umerge \
+  usr/share/fish/vendor_completions.d/m3umerge.fish; do
   [ -f "$scratch/root/$file" ] || fail "$file missing from the .deb"
 done
+zcat "$scratch/root/usr/share/man/man1/m3umerge.1.gz" | grep -qxF ".Os m3umerge $version" ||
+  fail "the manual page names another version"
 dpkg-deb -f "$deb" Depends >"$scratch/depends"
 grep -q libc6 "$scratch/depends" || fail "no computed dependencies"
 # What dpkg-buildflags asks for on Debian 12; control flow protection needs
@@ -67,14 +84,7 @@ hardening-check --nocfprotection "$scratch/root/usr/bin/m3umerge" ||
 TMPDIR="$scratch" lintian --fail-on error,warning,info --display-info --tag-display-limit 0 "$deb" ||
   fail "lintian"
 
-completion="$scratch/root/usr/share/bash-completion/completions/m3umerge"
-mkdir -p "$scratch/complete/music" "$scratch/complete/Music Box"
-touch "$scratch/complete/a.wsr" "$scratch/complete/B.WSR" "$scratch/complete/c.m3u"
-[ "$(cd "$scratch/complete" && completes '')" = $'B.WSR\nMusic Box\na.wsr\nmusic' ] ||
-  fail "completion offers: $(cd "$scratch/complete" && completes '')"
-[ "$(cd "$scratch/complete" && completes 'M')" = 'Music Box' ] || fail "completion of M"
-
-tgz=$(ls "$packages"/m3umerge-*-Linux.tar.gz)
+tgz="$packages/m3umerge-$version-linux-x86_64.tar.gz"
 echo "== $(basename "$tgz")"
 mkdir "$scratch/tgz"
 tar -xzf "$tgz" -C "$scratch/tgz"
@@ -82,17 +92,22 @@ top=$(find "$scratch/tgz" -mindepth 1 -maxdepth 1 -type d)
 file "$top/bin/m3umerge" >"$scratch/file"
 grep -q 'static-pie linked\|statically linked' "$scratch/file" || fail "not static: $(cat "$scratch/file")"
 merges_examples "$top/bin/m3umerge"
-for file in README.md LICENSE CHANGELOG.md share/man/man1/m3umerge.1.gz \
-  share/bash-completion/completions/m3umerge; do
+carries_version "$top/bin/m3umerge" tgz
+for file in README.md LICENSE CHANGELOG.md THIRD-PARTY-NOTICES share/man/man1/m3umerge.1.gz \
+  share/bash-completion/completions/m3umerge share/zsh/site-functions/_m3umerge \
+  share/fish/vendor_completions.d/m3umerge.fish; do
   [ -f "$top/$file" ] || fail "$file missing from the .tar.gz"
 done
 [ ! -e "$top/share/doc" ] || fail "Debian's documents in the .tar.gz"
+# The static binary holds the GNU C Library: its licence and where the sources are.
+grep -q 'GNU LESSER GENERAL PUBLIC LICENSE' "$top/THIRD-PARTY-NOTICES" &&
+  grep -q '^Source offer' "$top/THIRD-PARTY-NOTICES" || fail "no source offer in THIRD-PARTY-NOTICES"
 
-zip=$(ls "$packages"/m3umerge-*-win64.zip)
+zip="$packages/m3umerge-$version-windows-x86_64.zip"
 echo "== $(basename "$zip")"
 unzip -q "$zip" -d "$scratch/zip"
 exe=$(find "$scratch/zip" -name m3umerge.exe)
-for file in README.md LICENSE CHANGELOG.md; do
+for file in README.md LICENSE CHANGELOG.md THIRD-PARTY-NOTICES; do
   [ -f "$(dirname "$exe")/$file" ] || fail "$file missing from the zip"
 done
 cp -R examples "$scratch/zip-example"
@@ -106,12 +121,12 @@ strings "$exe" >"$scratch/exe-strings"
 strings -el "$exe" >"$scratch/exe-wide-strings"
 grep -q '<longPathAware[^>]*>true</longPathAware>' "$scratch/exe-strings" || fail "no long-path manifest"
 grep -q 'level="asInvoker"' "$scratch/exe-strings" || fail "no asInvoker manifest"
-grep -q '^FileVersion$' "$scratch/exe-wide-strings" || fail "no version information"
-grep -qx "$(sed -n 's/^project(m3umerge VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)" \
-  "$scratch/exe-wide-strings" ||
-  fail "version information does not carry the project's version"
+for field in FileVersion ProductVersion; do
+  [ "$(grep -A1 -x "$field" "$scratch/exe-wide-strings" | sed -n 2p)" = "$version" ] ||
+    fail "the exe's $field is not $version"
+done
 
-msi=$(ls "$packages"/m3umerge-*-win64.msi)
+msi="$packages/m3umerge-$version-windows-x86_64.msi"
 echo "== $(basename "$msi")"
 stop_wine "$msi_prefix"
 rm -rf "$msi_prefix"
@@ -127,7 +142,7 @@ verb='HKCU\Software\Classes\SystemFileAssociations\.wsr\shell\m3umerge'
 in_msi_prefix msiexec /i "$(windows_path "$msi")" /qn || fail "msiexec /i"
 programs=$(find "$msi_prefix/drive_c/users" -path '*/AppData/Local/Programs' -type d)
 [ -n "$programs" ] || fail "no %LOCALAPPDATA%\\Programs"
-for file in m3umerge.exe README.md LICENSE CHANGELOG.md; do
+for file in m3umerge.exe README.md LICENSE CHANGELOG.md THIRD-PARTY-NOTICES; do
   cmp "$programs/m3umerge/$file" "$(dirname "$exe")/$file" || fail "$file as installed"
 done
 send_to=$(find "$msi_prefix/drive_c/users" -path '*/SendTo/m3umerge (merge playlists).lnk')
