@@ -47,6 +47,13 @@ class MutexOwnership {
   HANDLE mutex_;
 };
 
+// Win32 hands pointers over as integers (window data, message parameters,
+// callback data).
+template <class T>
+T* pointer_from(LONG_PTR value) {
+  return reinterpret_cast<T*>(value);  // NOLINT(performance-no-int-to-ptr)
+}
+
 // The state of the gathering window.
 struct Gathering {
   std::vector<std::wstring>* anchors;
@@ -94,9 +101,9 @@ LRESULT on_copy_data(HWND window, Gathering* gathering, const COPYDATASTRUCT& da
 }
 
 LRESULT CALLBACK gathering_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  auto* gathering = reinterpret_cast<Gathering*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+  auto* gathering = pointer_from<Gathering>(::GetWindowLongPtrW(window, GWLP_USERDATA));
   if (message == WM_COPYDATA) {
-    return on_copy_data(window, gathering, *reinterpret_cast<const COPYDATASTRUCT*>(lparam));
+    return on_copy_data(window, gathering, *pointer_from<const COPYDATASTRUCT>(lparam));
   }
   if (message == WM_TIMER && wparam == kQuietTimer && gathering != nullptr) {
     // From here on, a message that arrives is refused and its sender gathers anew.
@@ -139,8 +146,7 @@ void gather(std::vector<std::wstring>& anchors) {
 bool hand_over(std::wstring& text) {
   const HWND gatherer = ::FindWindowExW(HWND_MESSAGE, nullptr, kWindowClass, nullptr);
   if (gatherer == nullptr) return false;
-  COPYDATASTRUCT data{kAnchorsData, static_cast<DWORD>(text.size() * sizeof(wchar_t)),
-                      text.data()};
+  COPYDATASTRUCT data{kAnchorsData, static_cast<DWORD>(text.size() * sizeof(wchar_t)), text.data()};
   DWORD_PTR taken = FALSE;
   return ::SendMessageTimeoutW(gatherer, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
                                SMTO_ABORTIFHUNG, kSendTimeoutMilliseconds, &taken) != 0 &&

@@ -25,6 +25,13 @@ constexpr wchar_t kLocaleName[] = L"japanese";
 constexpr int kShowInFolderButton = 100;
 constexpr int kPlayButton = 101;
 
+// Win32 hands pointers over as integers (window data, message parameters,
+// callback data).
+template <class T>
+T* pointer_from(LONG_PTR value) {
+  return reinterpret_cast<T*>(value);  // NOLINT(performance-no-int-to-ptr)
+}
+
 Language user_language() {
   return PRIMARYLANGID(::GetUserDefaultUILanguage()) == LANG_JAPANESE ? Language::japanese
                                                                       : Language::english;
@@ -84,8 +91,8 @@ bool select_in_folder(const std::wstring& folder, const std::vector<std::wstring
     if (file_lists.back()) children.push_back(::ILFindLastID(file_lists.back().get()));
   }
   return !children.empty() &&
-         SUCCEEDED(::SHOpenFolderAndSelectItems(folder_list.get(), static_cast<UINT>(children.size()),
-                                                children.data(), 0));
+         SUCCEEDED(::SHOpenFolderAndSelectItems(
+             folder_list.get(), static_cast<UINT>(children.size()), children.data(), 0));
 }
 
 // One Explorer window per folder, each with the playlists written there
@@ -122,7 +129,7 @@ void play(HWND owner, const std::wstring& path) {
 HRESULT CALLBACK on_dialog_event(HWND dialog, UINT notification, WPARAM button, LPARAM,
                                  LONG_PTR data) {
   if (notification != TDN_BUTTON_CLICKED) return S_OK;
-  const auto& written = *reinterpret_cast<const std::vector<std::wstring>*>(data);
+  const auto& written = *pointer_from<const std::vector<std::wstring>>(data);
   try {
     if (button == kShowInFolderButton) {
       show_in_folders(written);
@@ -168,9 +175,9 @@ void show_summary(const std::vector<AnchorRun>& run, Language language) {
     }
   }
   const std::wstring show_label = show_in_folder_label(language);
-  const std::wstring play = play_label(language);
+  const std::wstring play_text = play_label(language);
   const TASKDIALOG_BUTTON buttons[] = {{kShowInFolderButton, show_label.c_str()},
-                                       {kPlayButton, play.c_str()}};
+                                       {kPlayButton, play_text.c_str()}};
   TASKDIALOGCONFIG config{};
   config.pszMainIcon = icon_for(summary);
   config.pszMainInstruction = summary.instruction.c_str();

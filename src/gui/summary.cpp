@@ -10,35 +10,35 @@ namespace {
 // The words of the dialog in one language. In each text, {0}, {1}, ... stand
 // for the values given with it, in order.
 struct Texts {
-  std::wstring_view written;            // {0} merged playlist, {1} how many merged
-  std::wstring_view left_out;           // {0} how many, {1} the details
-  std::wstring_view playlists_one;      // {0} = 1
-  std::wstring_view playlists_many;     // {0} > 1
-  std::wstring_view too_large;          // {0} name, {1} size, {2} the limit
-  std::wstring_view unreadable;         // {0} name
-  std::wstring_view more_inputs;        // {0} how many more
-  std::wstring_view not_a_wsr_path;     // {0} anchor
-  std::wstring_view no_folder_part;     // {0} anchor
-  std::wstring_view folder_missing;     // {0} anchor
-  std::wstring_view no_playlist;        // {0} merged playlist
-  std::wstring_view nothing_merged;     // {0} merged playlist, {1} the details
-  std::wstring_view split_large;        // {0} the limit
+  std::wstring_view written;         // {0} merged playlist, {1} how many merged
+  std::wstring_view left_out;        // {0} how many, {1} the details
+  std::wstring_view playlists_one;   // {0} = 1
+  std::wstring_view playlists_many;  // {0} > 1
+  std::wstring_view too_large;       // {0} name, {1} size, {2} the limit
+  std::wstring_view unreadable;      // {0} name
+  std::wstring_view more_inputs;     // {0} how many more
+  std::wstring_view not_a_wsr_path;  // {0} anchor
+  std::wstring_view no_folder_part;  // {0} anchor
+  std::wstring_view folder_missing;  // {0} anchor
+  std::wstring_view no_playlist;     // {0} merged playlist
+  std::wstring_view nothing_merged;  // {0} merged playlist, {1} the details
+  std::wstring_view split_large;     // {0} the limit
   std::wstring_view free_unreadable;
-  std::wstring_view read_only;          // {0} merged playlist
-  std::wstring_view cannot_create;      // {0} merged playlist
-  std::wstring_view write_failed;       // {0} merged playlist
-  std::wstring_view out_of_resources;   // {0} merged playlist
-  std::wstring_view more_anchors;       // {0} how many more
+  std::wstring_view read_only;         // {0} merged playlist
+  std::wstring_view cannot_create;     // {0} merged playlist
+  std::wstring_view write_failed;      // {0} merged playlist
+  std::wstring_view out_of_resources;  // {0} merged playlist
+  std::wstring_view more_anchors;      // {0} how many more
   std::wstring_view all_written_one;
-  std::wstring_view all_written_many;   // {0} how many
-  std::wstring_view some_written;       // {0} written, {1} of how many
+  std::wstring_view all_written_many;  // {0} how many
+  std::wstring_view some_written;      // {0} written, {1} of how many
   std::wstring_view none_written;
-  std::wstring_view folder;             // {0} folder
+  std::wstring_view folder;  // {0} folder
   std::wstring_view request_instruction;
   std::wstring_view request_content;
   std::wstring_view show_in_folder;
   std::wstring_view play;
-  std::wstring_view separator;          // between details
+  std::wstring_view separator;  // between details
 };
 
 constexpr Texts kEnglish = {
@@ -167,10 +167,10 @@ std::wstring left_out_details(const Texts& words, const MergeReport& report) {
     if (input.result != InputResult::too_large && input.result != InputResult::unreadable) continue;
     if (++left_out > kNamed) continue;
     if (!details.empty()) details += words.separator;
-    details += input.result == InputResult::too_large
-                   ? fill(words.too_large,
-                          {input.name, grouped(input.size), grouped(kMaxPlaylistBytes)})
-                   : fill(words.unreadable, {input.name});
+    details +=
+        input.result == InputResult::too_large
+            ? fill(words.too_large, {input.name, grouped(input.size), grouped(kMaxPlaylistBytes)})
+            : fill(words.unreadable, {input.name});
   }
   if (left_out > kNamed) {
     details += words.separator;
@@ -194,7 +194,8 @@ bool any_input(const MergeReport& report, InputResult result) {
 std::wstring written_line(const Texts& words, const MergeReport& report, std::wstring_view name) {
   std::wstring line = fill(words.written, {name, count_of_playlists(words, merged_count(report))});
   const std::size_t left_out = count_left_out(report);
-  if (left_out > 0) line += fill(words.left_out, {grouped(left_out), left_out_details(words, report)});
+  if (left_out > 0)
+    line += fill(words.left_out, {grouped(left_out), left_out_details(words, report)});
   return line;
 }
 
@@ -293,9 +294,9 @@ Summary summarize(const std::vector<AnchorRun>& run, Language language) {
     summary.content += L'\n';
     summary.content += fill(words.more_anchors, {grouped(order.size() - kLinesShown)});
   }
-  summary.outcome = written == 0             ? Outcome::none_written
-                    : written < run.size()   ? Outcome::some_written
-                                             : Outcome::all_written;
+  summary.outcome = written == 0           ? Outcome::none_written
+                    : written < run.size() ? Outcome::some_written
+                                           : Outcome::all_written;
   summary.instruction = instruction(words, written, run.size());
   if (written > 0 && !folder.empty()) summary.footer = fill(words.folder, {folder});
   return summary;

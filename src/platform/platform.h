@@ -194,7 +194,7 @@ class InputFile {
   void close();
   const FileIdentity& identity() const { return identity_; }
   // The size of the open file when it was opened; 0 when none is open.
-  std::uint64_t size() const { return size_; }
+  std::uint64_t opened_size() const { return size_; }
 
   // Asks the system to start reading the open file into its cache, so that
   // read() finds it there; a hint only, where the system offers it.

@@ -107,7 +107,7 @@ class Reporter {
   // more than the limit, else unreadable (also when it was not opened).
   void left_out(const platform::InputFile* candidate) {
     if (report_ == nullptr) return;
-    const std::uint64_t size = candidate != nullptr ? candidate->size() : 0;
+    const std::uint64_t size = candidate != nullptr ? candidate->opened_size() : 0;
     report_->inputs.back().result =
         size > kMaxPlaylistBytes ? InputResult::too_large : InputResult::unreadable;
     report_->inputs.back().size = size > kMaxPlaylistBytes ? size : 0;
@@ -180,7 +180,8 @@ bool merge(NativeStringView anchor, Reporter& reporter) {
     reporter.listed(names[i]);
     if (opened != platform::OpenResult::opened ||
         !candidate->read(kMaxPlaylistBytes, buffers.content)) {
-      if (!given_up) reporter.left_out(opened == platform::OpenResult::opened ? candidate : nullptr);
+      if (!given_up)
+        reporter.left_out(opened == platform::OpenResult::opened ? candidate : nullptr);
       continue;
     }
     candidate->close();

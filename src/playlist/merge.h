@@ -68,7 +68,7 @@ struct MergeReport {
   // The merged playlist: the anchor's folder as given and the playlist's
   // name; empty when the anchor was refused before it was named.
   NativeString merged_path;
-  std::uint64_t merged_size = 0;  // in bytes, when written
+  std::uint64_t merged_size = 0;    // in bytes, when written
   std::vector<InputReport> inputs;  // every playlist listed, in listing order
 };
 
