@@ -136,8 +136,8 @@ grep -q 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' "$scratch/e
   fail "no common controls 6 in the manifest of m3umergew.exe"
 grep -q '<dpiAwareness[^>]*>PerMonitorV2' "$scratch/exe-strings" ||
   fail "m3umergew.exe is not per-monitor DPI aware"
-objdump -p "$(dirname "$exe")/m3umergew.exe" | grep -q 'Subsystem.*(Windows GUI)' ||
-  fail "m3umergew.exe is no GUI program"
+objdump -p "$(dirname "$exe")/m3umergew.exe" >"$scratch/exe-headers"
+grep -q 'Subsystem.*(Windows GUI)' "$scratch/exe-headers" || fail "m3umergew.exe is no GUI program"
 
 msi="$packages/m3umerge-$version-windows-x86_64.msi"
 echo "== $(basename "$msi")"

@@ -62,7 +62,9 @@ struct InputReport {
   bool operator==(const InputReport&) const = default;
 };
 
-// What one merge did, in the order it did it.
+// What one merge did, in the order it did it. Inputs marked converted or
+// copied went into a merged playlist that is kept only when `result` is
+// written.
 struct MergeReport {
   AnchorResult result = AnchorResult::not_a_wsr_path;
   // The merged playlist: the anchor's folder as given and the playlist's
