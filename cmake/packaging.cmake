@@ -12,7 +12,7 @@ configure_file(packaging/THIRD-PARTY-NOTICES.in ${M3UMERGE_NOTICES} @ONLY)
 
 set(M3UMERGE_DOCS README.md LICENSE CHANGELOG.md)
 if(WIN32)
-  install(TARGETS m3umerge RUNTIME DESTINATION .)
+  install(TARGETS m3umerge m3umergew RUNTIME DESTINATION .)
   install(FILES ${M3UMERGE_DOCS} ${M3UMERGE_NOTICES} DESTINATION .)
 
   # The installer, built by scripts/package.sh from what the ZIP holds: its

@@ -26,7 +26,8 @@ install_packages() {
 # The packages that build and test the native tool.
 NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev)
 # The packages that cross-build the Windows tool and run it under Wine.
-WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest wine wine64)
+# Xvfb gives Wine a display for the windowed tool's dialogs.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest wine wine64 xvfb xauth)
 # The sanitizers, fuzzers and static checks; the fuzzers' runtime comes with
 # fuzzer_runtime_package once clang is there.
 ANALYSIS_PACKAGES=(clang clang-tidy clang-format cppcheck git strace)

@@ -28,10 +28,11 @@ done < <(echo | x86_64-w64-mingw32-g++-posix -E -x c++ - -v 2>&1 |
   sed -n '/#include <...> search starts here:/,/End of search list./p' |
   sed -n 's/^ \(\/.*\/include\/c++.*\)$/\1/p')
 windows_args+=("--extra-arg=-isystem/usr/x86_64-w64-mingw32/include")
-clang-tidy -p build/windows --quiet "${windows_args[@]}" src/platform/platform_win32.cpp \
-  src/cli/main.cpp 2>&1 | grep -v 'warnings generated' || true
-clang-tidy -p build/windows --quiet "${windows_args[@]}" src/platform/platform_win32.cpp \
-  src/cli/main.cpp >/dev/null 2>&1
+windows_sources=(src/platform/platform_win32.cpp src/cli/main.cpp src/gui/main_win32.cpp
+  src/gui/gui_win32.cpp src/gui/gather_win32.cpp src/gui/summary.cpp)
+clang-tidy -p build/windows --quiet "${windows_args[@]}" "${windows_sources[@]}" 2>&1 |
+  grep -v 'warnings generated' || true
+clang-tidy -p build/windows --quiet "${windows_args[@]}" "${windows_sources[@]}" >/dev/null 2>&1
 
 echo "== cppcheck"
 cppcheck --enable=warning,style,performance,portability --std=c++20 --error-exitcode=1 \

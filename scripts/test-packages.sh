@@ -7,10 +7,11 @@
 # text, the exe in its version information) and the manual page too; the
 # .deb is hardened and lintian-clean, with compressed documents, the
 # completions and the project's homepage and maintainer; the .tar.gz binary
-# is static; each package has the third-party notices; the exe carries its
-# manifest; the MSI installs for the user in a Wine prefix of its own, with a
-# right-click entry that merges like the zip's exe and a Send to entry, is
-# replaced in place by another build of its version and uninstalls without a
+# is static; each package has the third-party notices; both exes (the
+# console tool and its windowed twin) carry their manifests and version; the
+# MSI installs for the user in a Wine prefix of its own, with a right-click
+# entry and a Send to entry that start the windowed twin, which merges like
+# the zip's exe; it is replaced in place by another build of its version and uninstalls without a
 # trace; SHA256SUMS matches.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -107,7 +108,7 @@ zip="$packages/m3umerge-$version-windows-x86_64.zip"
 echo "== $(basename "$zip")"
 unzip -q "$zip" -d "$scratch/zip"
 exe=$(find "$scratch/zip" -name m3umerge.exe)
-for file in README.md LICENSE CHANGELOG.md THIRD-PARTY-NOTICES; do
+for file in m3umergew.exe README.md LICENSE CHANGELOG.md THIRD-PARTY-NOTICES; do
   [ -f "$(dirname "$exe")/$file" ] || fail "$file missing from the zip"
 done
 cp -R examples "$scratch/zip-example"
@@ -117,14 +118,26 @@ listing=$(scripts/wine-run.sh "$exe" "$windows_anchor" </dev/null)
 [ "$(printf '%s\n' "$listing" | sort)" = $'aoi-sora.m3u\r\nchansons.m3u\r\nthemes.m3u\r' ] ||
   fail "listing from the zip: $listing"
 cmp "$scratch/zip-example/soundtrack.m3u" <(expected_for "$listing") || fail "merged bytes from the zip"
-strings "$exe" >"$scratch/exe-strings"
-strings -el "$exe" >"$scratch/exe-wide-strings"
-grep -q '<longPathAware[^>]*>true</longPathAware>' "$scratch/exe-strings" || fail "no long-path manifest"
-grep -q 'level="asInvoker"' "$scratch/exe-strings" || fail "no asInvoker manifest"
-for field in FileVersion ProductVersion; do
-  [ "$(grep -A1 -x "$field" "$scratch/exe-wide-strings" | sed -n 2p)" = "$version" ] ||
-    fail "the exe's $field is not $version"
+for program in "$exe" "$(dirname "$exe")/m3umergew.exe"; do
+  strings "$program" >"$scratch/exe-strings"
+  strings -el "$program" >"$scratch/exe-wide-strings"
+  grep -q '<longPathAware[^>]*>true</longPathAware>' "$scratch/exe-strings" ||
+    fail "no long-path manifest in $program"
+  grep -q 'level="asInvoker"' "$scratch/exe-strings" || fail "no asInvoker manifest in $program"
+  for field in FileVersion ProductVersion; do
+    [ "$(grep -A1 -x "$field" "$scratch/exe-wide-strings" | sed -n 2p)" = "$version" ] ||
+      fail "the $field of $program is not $version"
+  done
+  [ "$(grep -A1 -x OriginalFilename "$scratch/exe-wide-strings" | sed -n 2p)" = \
+    "$(basename "$program")" ] || fail "the OriginalFilename of $program"
 done
+# The windowed twin: task dialogs need common controls 6; sharp at any scale.
+grep -q 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' "$scratch/exe-strings" ||
+  fail "no common controls 6 in the manifest of m3umergew.exe"
+grep -q '<dpiAwareness[^>]*>PerMonitorV2' "$scratch/exe-strings" ||
+  fail "m3umergew.exe is not per-monitor DPI aware"
+objdump -p "$(dirname "$exe")/m3umergew.exe" >"$scratch/exe-headers"
+grep -q 'Subsystem.*(Windows GUI)' "$scratch/exe-headers" || fail "m3umergew.exe is no GUI program"
 
 msi="$packages/m3umerge-$version-windows-x86_64.msi"
 echo "== $(basename "$msi")"
@@ -142,13 +155,13 @@ verb='HKCU\Software\Classes\SystemFileAssociations\.wsr\shell\m3umerge'
 in_msi_prefix msiexec /i "$(windows_path "$msi")" /qn || fail "msiexec /i"
 programs=$(find "$msi_prefix/drive_c/users" -path '*/AppData/Local/Programs' -type d)
 [ -n "$programs" ] || fail "no %LOCALAPPDATA%\\Programs"
-for file in m3umerge.exe README.md LICENSE CHANGELOG.md THIRD-PARTY-NOTICES; do
+for file in m3umerge.exe m3umergew.exe README.md LICENSE CHANGELOG.md THIRD-PARTY-NOTICES; do
   cmp "$programs/m3umerge/$file" "$(dirname "$exe")/$file" || fail "$file as installed"
 done
 send_to=$(find "$msi_prefix/drive_c/users" -path '*/SendTo/m3umerge (merge playlists).lnk')
 [ -n "$send_to" ] || fail "no Send to shortcut"
 strings "$send_to" >"$scratch/send-to-strings"
-grep -q 'Programs\\m3umerge\\m3umerge.exe$' "$scratch/send-to-strings" ||
+grep -q 'Programs\\m3umerge\\m3umergew.exe$' "$scratch/send-to-strings" ||
   fail "Send to shortcut points elsewhere: $(cat "$scratch/send-to-strings")"
 # reg prints "    (Default)    REG_SZ    VALUE" and the like.
 registry_value() { in_msi_prefix reg query "$1" "${@:2}" | tr -d '\r' | sed -n 's/^ .*REG_SZ *//p'; }
@@ -159,15 +172,16 @@ install_dir="$local_app_data"'\Programs\m3umerge\'
   fail "installed elsewhere than $install_dir"
 # An entry beside the program that opens .wsr files, not a new owner of the type.
 ! in_msi_prefix reg query 'HKCU\Software\Classes\.wsr' >/dev/null 2>&1 || fail "took over .wsr"
-[ "$(registry_value "$verb" /v Icon)" = "\"${install_dir}m3umerge.exe\",0" ] || fail "verb icon"
+[ "$(registry_value "$verb" /v Icon)" = "\"${install_dir}m3umergew.exe\",0" ] || fail "verb icon"
 command=$(registry_value "$verb\\command" /ve)
-[ "$command" = "\"${install_dir}m3umerge.exe\" \"%L\"" ] || fail "verb command: $command"
+[ "$command" = "\"${install_dir}m3umergew.exe\" \"%L\"" ] || fail "verb command: $command"
 [ "$(registry_value "$verb" /v MultiSelectModel)" = Player ] || fail "verb hidden for many files"
-# As Explorer runs it: the program the command names, with %L the clicked file.
+# As Explorer runs it: the program the command names, with %L the clicked
+# file. Without a display Wine shows no dialog, and the run ends after the
+# merge (tests/window_test.cpp sees the dialog).
 cp -R examples "$scratch/verb-example"
-verb_listing=$(in_msi_prefix "${install_dir}m3umerge.exe" \
-  "$(windows_path "$scratch/verb-example/soundtrack.wsr")")
-[ "$verb_listing" = "$listing" ] || fail "listing by the verb: $verb_listing"
+in_msi_prefix "${install_dir}m3umergew.exe" \
+  "$(windows_path "$scratch/verb-example/soundtrack.wsr")" >/dev/null || fail "the verb's program"
 cmp "$scratch/verb-example/soundtrack.m3u" "$scratch/zip-example/soundtrack.m3u" ||
   fail "the verb merged other bytes than the zip's exe"
 first=$(installed)

@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "support/files.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 namespace m3umerge {
 namespace {
@@ -129,6 +134,92 @@ TEST(MergePlaylists, ListsOnlyNamesEndingInM3u) {
   write_file(dir / M3U_NATIVE("m3u"), "c");
   ASSERT_TRUE(merge_playlists(dir.prefix() + M3U_NATIVE("game.wsr")));
   EXPECT_EQ(read_file(dir / M3U_NATIVE("game.m3u")), kSignature + "a\r\n");
+}
+
+// Makes the playlist at `path` impossible to read while it lives: held open
+// without sharing (Windows), or replaced by a link that leads nowhere.
+class UnreadablePlaylist {
+ public:
+  explicit UnreadablePlaylist(const test::fs::path& path) {
+#if defined(_WIN32)
+    write_file(path, "x");
+    held_ = ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+#else
+    test::fs::create_symlink("nowhere", path);
+#endif
+  }
+  UnreadablePlaylist(const UnreadablePlaylist&) = delete;
+  UnreadablePlaylist& operator=(const UnreadablePlaylist&) = delete;
+#if defined(_WIN32)
+  ~UnreadablePlaylist() { ::CloseHandle(held_); }
+
+ private:
+  HANDLE held_;
+#endif
+};
+
+std::vector<InputReport> sorted_inputs(const MergeReport& report) {
+  std::vector<InputReport> inputs = report.inputs;
+  std::sort(inputs.begin(), inputs.end(),
+            [](const InputReport& a, const InputReport& b) { return a.name < b.name; });
+  return inputs;
+}
+
+TEST(MergeReport, SaysWhatBecameOfEachPlaylistAndOfTheMergedOne) {
+  TempDir dir;
+  write_file(dir / M3U_NATIVE("a.m3u"), "Caf\xE9");
+  write_file(dir / M3U_NATIVE("b.m3u"), kSignature + "b");
+  write_file(dir / M3U_NATIVE("big.m3u"), std::string(kMaxPlaylistBytes + 1, 'b'));
+  const UnreadablePlaylist gone(dir / M3U_NATIVE("gone.m3u"));
+  const NativeString anchor = dir.prefix() + M3U_NATIVE("game.wsr");
+
+  MergeReport report;
+  ASSERT_TRUE(merge_playlists(anchor, report));
+  EXPECT_EQ(report.result, AnchorResult::written);
+  EXPECT_EQ(report.merged_path, dir.prefix() + M3U_NATIVE("game.m3u"));
+  const std::string merged = kSignature + "Caf\xC3\xA9\r\nb\r\n";
+  EXPECT_EQ(read_file(dir / M3U_NATIVE("game.m3u")), merged);
+  EXPECT_EQ(report.merged_size, merged.size());
+  EXPECT_EQ(merged_count(report), 2u);
+  const std::vector<InputReport> expected = {
+      {M3U_NATIVE("a.m3u"), InputResult::converted, 4},
+      {M3U_NATIVE("b.m3u"), InputResult::copied, 4},
+      {M3U_NATIVE("big.m3u"), InputResult::too_large, kMaxPlaylistBytes + 1},
+      {M3U_NATIVE("gone.m3u"), InputResult::unreadable, 0},
+  };
+  EXPECT_EQ(sorted_inputs(report), expected);
+
+  // Kept back by a read-only playlist: nothing is merged, the file stays.
+  test::make_read_only(dir / M3U_NATIVE("game.m3u"), true);
+  EXPECT_FALSE(merge_playlists(anchor, report));
+  EXPECT_EQ(report.result, AnchorResult::read_only);
+  EXPECT_EQ(merged_count(report), 0u);
+  EXPECT_EQ(read_file(dir / M3U_NATIVE("game.m3u")), merged);
+  test::make_read_only(dir / M3U_NATIVE("game.m3u"), false);
+}
+
+TEST(MergeReport, SaysWhyNothingWasWritten) {
+  TempDir dir;
+  TempDir big;
+  write_file(big / M3U_NATIVE("big.m3u"), std::string(kMaxPlaylistBytes + 1, 'b'));
+  const NativeString missing =
+      dir.prefix() + M3U_NATIVE("missing") + platform::kDirectorySeparator + M3U_NATIVE("x.wsr");
+  const struct {
+    NativeString anchor;
+    AnchorResult result;
+  } cases[] = {
+      {M3U_NATIVE("game.wsr"), AnchorResult::no_folder_part},
+      {dir.prefix() + M3U_NATIVE("game.txt"), AnchorResult::not_a_wsr_path},
+      {M3U_NATIVE(""), AnchorResult::not_a_wsr_path},
+      {missing, AnchorResult::folder_missing},
+      {dir.prefix() + M3U_NATIVE("game.wsr"), AnchorResult::nothing_readable},
+      {big.prefix() + M3U_NATIVE("game.wsr"), AnchorResult::nothing_readable},
+  };
+  for (const auto& c : cases) {
+    MergeReport report;
+    EXPECT_FALSE(merge_playlists(c.anchor, report));
+    EXPECT_EQ(report.result, c.result) << test::fs::path(c.anchor).string();
+  }
 }
 
 }  // namespace

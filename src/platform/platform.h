@@ -146,6 +146,12 @@ class Directory {
   // is no link or cannot be followed that far.
   bool leads_to(NativeStringView link, NativeStringView name) const;
 
+  // Whether the entry `name` is a file that AtomicFile::create leaves alone
+  // as read-only: one with the read-only attribute (Windows), or without any
+  // write permission bit or not writable by this process (POSIX). False when
+  // there is no such entry or it cannot be examined.
+  bool is_read_only(NativeStringView name) const;
+
   // The directory's path, ending in a separator. On Windows it is absolute,
   // with the \\?\ prefix, and every file is reached through it, whatever
   // its length; elsewhere it is the path given to open().
@@ -187,6 +193,8 @@ class InputFile {
   OpenResult open(const Directory& directory, NativeStringView name);
   void close();
   const FileIdentity& identity() const { return identity_; }
+  // The size of the open file when it was opened; 0 when none is open.
+  std::uint64_t opened_size() const { return size_; }
 
   // Asks the system to start reading the open file into its cache, so that
   // read() finds it there; a hint only, where the system offers it.
@@ -225,6 +233,8 @@ class AtomicFile {
   bool create(const Directory& directory, NativeStringView name);
   // True from a successful create() until commit, a failed write or discard.
   bool is_open() const { return handle_ != kNoHandle; }
+  // How many bytes were written since create().
+  std::uint64_t size() const { return written_ + buffer_.size(); }
 
   // Appends bytes, starting their way to the disk every few megabytes. A
   // failed write removes the temporary file; every later write and commit()

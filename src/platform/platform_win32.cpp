@@ -672,6 +672,12 @@ bool Directory::leads_to(NativeStringView link, NativeStringView name) const {
   return !folder_path.empty() && same_file_name(target.substr(0, separator), folder_path);
 }
 
+bool Directory::is_read_only(NativeStringView name) const {
+  const DWORD attributes = ::GetFileAttributesW(resolve(*this, name).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+         (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
 std::size_t files_open_at_once(std::size_t) {
   // Windows reads ahead within a file on its own; files are opened one at a
   // time. Overlapped reads of the next files would be the way to go further.

@@ -1,5 +1,6 @@
 #include "playlist/merge.h"
 
+#include <algorithm>
 #include <cassert>
 #include <memory>
 #include <new>
@@ -65,15 +66,70 @@ bool is_playlist_name(NativeStringView name) {
   return ends_with_ignoring_ascii_case(name, kPlaylistExtension);
 }
 
-// Opens the anchor's folder and names the merged playlist. An anchor spelled
-// by an alias (an 8.3 name) names it after the file's own name; an anchor
-// whose own name is no ".wsr" name is rejected.
-bool open_target(NativeStringView anchor, MergeTarget& target, platform::Directory& directory) {
-  NativeString anchor_name;
-  return parse_anchor(anchor, target) && directory.open(target.directory) &&
-         directory.stored_name(anchor.substr(target.directory.size()), anchor_name) &&
-         parse_anchor(target.directory + anchor_name, target);
+// Why parse_anchor refused `anchor`.
+AnchorResult refusal(NativeStringView anchor) {
+  const std::size_t dot = anchor.rfind(NativeChar('.'));
+  return dot != NativeStringView::npos &&
+                 equals_ignoring_ascii_case(anchor.substr(dot), kAnchorExtension)
+             ? AnchorResult::no_folder_part
+             : AnchorResult::not_a_wsr_path;
 }
+
+// Opens the anchor's folder and names the merged playlist; returns why the
+// anchor is refused, or nothing. An anchor spelled by an alias (an 8.3
+// name) names it after the file's own name; an anchor whose own name is no
+// ".wsr" name is refused.
+std::optional<AnchorResult> open_target(NativeStringView anchor, MergeTarget& target,
+                                        platform::Directory& directory) {
+  if (!parse_anchor(anchor, target)) return refusal(anchor);
+  NativeString anchor_name;
+  if (!directory.open(target.directory) ||
+      !directory.stored_name(anchor.substr(target.directory.size()), anchor_name)) {
+    return AnchorResult::folder_missing;
+  }
+  if (!parse_anchor(target.directory + anchor_name, target)) return AnchorResult::not_a_wsr_path;
+  return std::nullopt;
+}
+
+// Keeps the caller's report, when there is one, up to date.
+class Reporter {
+ public:
+  explicit Reporter(MergeReport* report) : report_(report) {
+    if (report_ != nullptr) *report_ = {};
+  }
+  void named(const MergeTarget& target) {
+    if (report_ != nullptr) report_->merged_path = target.directory + target.merged_name;
+  }
+  void listed(NativeStringView name) {
+    if (report_ != nullptr) report_->inputs.push_back({NativeString(name)});
+  }
+  // The candidate listed last is left out: too large when `candidate` holds
+  // more than the limit, else unreadable (also when it was not opened).
+  void left_out(const platform::InputFile* candidate) {
+    if (report_ == nullptr) return;
+    const std::uint64_t size = candidate != nullptr ? candidate->opened_size() : 0;
+    report_->inputs.back().result =
+        size > kMaxPlaylistBytes ? InputResult::too_large : InputResult::unreadable;
+    report_->inputs.back().size = size > kMaxPlaylistBytes ? size : 0;
+  }
+  void merged(std::span<const unsigned char> content) {
+    if (report_ == nullptr) return;
+    report_->inputs.back().result =
+        has_utf8_signature(content) ? InputResult::copied : InputResult::converted;
+    report_->inputs.back().size = content.size();
+  }
+  // Records how the merge ended; returns whether the playlist was written.
+  bool ended(AnchorResult result, std::uint64_t size = 0) {
+    if (report_ != nullptr) {
+      report_->result = result;
+      report_->merged_size = size;
+    }
+    return result == AnchorResult::written;
+  }
+
+ private:
+  MergeReport* report_;
+};
 
 // Whether `name`, the entry at `index` of `names`, is the merged playlist:
 // by its name, as a link that leads to it, or as another name for the file
@@ -86,12 +142,14 @@ bool is_merged_playlist(const platform::Directory& directory, const platform::Na
 
 // The whole merge; runs out of memory by throwing std::bad_alloc, which
 // unwinds through the owners of every file and buffer.
-bool merge(NativeStringView anchor) {
+bool merge(NativeStringView anchor, Reporter& reporter) {
   MergeTarget target;
   platform::Directory directory;
   platform::NameList names;
-  if (!open_target(anchor, target, directory) || !directory.list_files(is_playlist_name, names)) {
-    return false;
+  if (const auto refused = open_target(anchor, target, directory)) return reporter.ended(*refused);
+  reporter.named(target);
+  if (!directory.list_files(is_playlist_name, names)) {
+    return reporter.ended(AnchorResult::folder_missing);
   }
   if (!platform::kListingIsOrdered) names.sort(name_less<NativeChar>);
   const std::optional<platform::FileIdentity> merged = directory.identify(target.merged_name);
@@ -102,7 +160,7 @@ bool merge(NativeStringView anchor) {
   // Once a write failed, or a candidate could not be opened for want of
   // descriptors, the listing goes on as it would have, but nothing more is
   // read: the merged playlist stays as it was.
-  bool given_up = false;
+  std::optional<AnchorResult> given_up;
   for (std::size_t i = 0; i < names.size(); ++i) {
     // An earlier merged playlist, or one written in this run, is never an input.
     if (is_merged_playlist(directory, names, i, target)) continue;
@@ -115,35 +173,61 @@ bool merge(NativeStringView anchor) {
       }
       if (opened == platform::OpenResult::no_handle_free) {
         output.discard();
-        given_up = true;
+        given_up = AnchorResult::out_of_resources;
       }
     }
     platform::print_line(names[i]);
+    reporter.listed(names[i]);
     if (opened != platform::OpenResult::opened ||
         !candidate->read(kMaxPlaylistBytes, buffers.content)) {
+      if (!given_up)
+        reporter.left_out(opened == platform::OpenResult::opened ? candidate : nullptr);
       continue;
     }
     candidate->close();
     if (!output.is_open()) {
       // Whether the merged playlist can be written is known at the first
       // readable candidate; when it cannot, no later candidate is looked at.
-      if (!output.create(directory, target.merged_name)) return false;
-      given_up = !output.write(std::span(kUtf8Signature));
+      if (!output.create(directory, target.merged_name)) {
+        return reporter.ended(directory.is_read_only(target.merged_name)
+                                  ? AnchorResult::read_only
+                                  : AnchorResult::cannot_create);
+      }
+      if (!output.write(std::span(kUtf8Signature))) given_up = AnchorResult::write_failed;
     }
-    given_up = given_up || !write_candidate(buffers, output);
+    if (!given_up && !write_candidate(buffers, output)) given_up = AnchorResult::write_failed;
+    if (!given_up) reporter.merged(buffers.content);
   }
-  return !given_up && output.is_open() && output.commit();
+  if (given_up) return reporter.ended(*given_up);
+  if (!output.is_open()) return reporter.ended(AnchorResult::nothing_readable);
+  const std::uint64_t size = output.size();
+  if (!output.commit()) return reporter.ended(AnchorResult::write_failed);
+  return reporter.ended(AnchorResult::written, size);
+}
+
+bool guarded_merge(NativeStringView anchor, MergeReport* report) {
+  Reporter reporter(report);
+  try {
+    return merge(anchor, reporter);
+  } catch (const std::bad_alloc&) {
+    // Memory ran out: this anchor fails like any other failure, quietly.
+    return reporter.ended(AnchorResult::out_of_resources);
+  }
 }
 
 }  // namespace
 
-bool merge_playlists(NativeStringView anchor) {
-  try {
-    return merge(anchor);
-  } catch (const std::bad_alloc&) {
-    // Memory ran out: this anchor fails like any other failure, quietly.
-    return false;
-  }
+bool merge_playlists(NativeStringView anchor) { return guarded_merge(anchor, nullptr); }
+
+bool merge_playlists(NativeStringView anchor, MergeReport& report) {
+  return guarded_merge(anchor, &report);
+}
+
+std::size_t merged_count(const MergeReport& report) {
+  return static_cast<std::size_t>(
+      std::count_if(report.inputs.begin(), report.inputs.end(), [](const InputReport& input) {
+        return input.result == InputResult::converted || input.result == InputResult::copied;
+      }));
 }
 
 }  // namespace m3umerge

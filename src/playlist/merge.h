@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -30,5 +32,53 @@ inline constexpr std::size_t kMaxPlaylistBytes = 32768;
 // failed write, or a candidate that could not be opened for want of
 // descriptors, the remaining candidates are still listed but no longer read.
 bool merge_playlists(NativeStringView anchor);
+
+// What became of one playlist the merge listed.
+enum class InputResult {
+  converted,   // merged, its Windows-1252 text converted to UTF-8
+  copied,      // merged, its UTF-8 text (after the signature) copied as it stands
+  too_large,   // left out: it holds more than kMaxPlaylistBytes
+  unreadable,  // left out: it could not be opened or read whole
+  not_merged,  // listed, but the merge had stopped before it could be merged
+};
+
+// What became of the merged playlist of one anchor.
+enum class AnchorResult {
+  written,           // written completely
+  not_a_wsr_path,    // refused: the anchor's name does not end in ".wsr"
+  no_folder_part,    // refused: the anchor has no folder part
+  folder_missing,    // refused: the folder cannot be opened or listed
+  nothing_readable,  // no playlist could be merged; nothing was written
+  read_only,         // an earlier merged playlist is read-only; it is kept
+  cannot_create,     // the merged playlist cannot be created in the folder
+  write_failed,      // a write or the flush failed; the earlier playlist is kept
+  out_of_resources,  // memory or file handles ran out; the earlier playlist is kept
+};
+
+struct InputReport {
+  NativeString name;  // as listed, without the folder
+  InputResult result = InputResult::not_merged;
+  std::uint64_t size = 0;  // in bytes; known when merged or too large, else 0
+  bool operator==(const InputReport&) const = default;
+};
+
+// What one merge did, in the order it did it. Inputs marked converted or
+// copied went into a merged playlist that is kept only when `result` is
+// written.
+struct MergeReport {
+  AnchorResult result = AnchorResult::not_a_wsr_path;
+  // The merged playlist: the anchor's folder as given and the playlist's
+  // name; empty when the anchor was refused before it was named.
+  NativeString merged_path;
+  std::uint64_t merged_size = 0;    // in bytes, when written
+  std::vector<InputReport> inputs;  // every playlist listed, in listing order
+};
+
+// Does exactly what merge_playlists(anchor) does, listing included, and
+// fills `report` with what came of it. Returns true when it was written.
+bool merge_playlists(NativeStringView anchor, MergeReport& report);
+
+// How many of `report`'s inputs were merged.
+std::size_t merged_count(const MergeReport& report);
 
 }  // namespace m3umerge

@@ -1,0 +1,233 @@
+#include <windows.h>
+// after windows.h
+#include <commctrl.h>
+#include <objbase.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <memory>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "gui/gather.h"
+#include "gui/gui.h"
+#include "gui/summary.h"
+#include "platform/platform.h"
+#include "playlist/merge.h"
+
+namespace m3umerge::gui {
+namespace {
+
+constexpr wchar_t kTitle[] = L"m3umerge";
+constexpr wchar_t kLocaleName[] = L"japanese";
+constexpr int kShowInFolderButton = 100;
+constexpr int kPlayButton = 101;
+
+// Win32 hands pointers over as integers (window data, message parameters,
+// callback data).
+template <class T>
+T* pointer_from(LONG_PTR value) {
+  return reinterpret_cast<T*>(value);  // NOLINT(performance-no-int-to-ptr)
+}
+
+Language user_language() {
+  return PRIMARYLANGID(::GetUserDefaultUILanguage()) == LANG_JAPANESE ? Language::japanese
+                                                                      : Language::english;
+}
+
+// COM in this thread, as the shell's calls need it, while this lives.
+class ComApartment {
+ public:
+  ComApartment()
+      : initialized_(SUCCEEDED(
+            ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+  ~ComApartment() {
+    if (initialized_) ::CoUninitialize();
+  }
+
+ private:
+  bool initialized_;
+};
+
+struct IdListFreer {
+  void operator()(ITEMIDLIST* list) const { ::CoTaskMemFree(list); }
+};
+using UniqueIdList = std::unique_ptr<ITEMIDLIST, IdListFreer>;
+
+// The shell's name for `path`, or nothing when it has none.
+UniqueIdList id_list(const std::wstring& path) {
+  PIDLIST_ABSOLUTE list = nullptr;
+  if (FAILED(::SHParseDisplayName(path.c_str(), nullptr, &list, 0, nullptr))) return nullptr;
+  return UniqueIdList(list);
+}
+
+// `path` made absolute for the shell, or as it is when that fails.
+std::wstring full_path(const std::wstring& path) {
+  const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return path;
+  std::wstring full(size, L'\0');
+  const DWORD length = ::GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+  if (length == 0 || length >= size) return path;
+  full.resize(length);
+  return full;
+}
+
+std::wstring folder_of(const std::wstring& path) {
+  return path.substr(0, path.find_last_of(L'\\') + 1);
+}
+
+// Opens an Explorer window on `folder` with `files`, paths in it, selected.
+bool select_in_folder(const std::wstring& folder, const std::vector<std::wstring>& files) {
+  const UniqueIdList folder_list = id_list(folder);
+  if (!folder_list) return false;
+  std::vector<UniqueIdList> file_lists;
+  std::vector<PCUITEMID_CHILD> children;
+  for (const std::wstring& file : files) {
+    file_lists.push_back(id_list(file));
+    if (file_lists.back()) children.push_back(::ILFindLastID(file_lists.back().get()));
+  }
+  return !children.empty() &&
+         SUCCEEDED(::SHOpenFolderAndSelectItems(
+             folder_list.get(), static_cast<UINT>(children.size()), children.data(), 0));
+}
+
+// One Explorer window per folder, each with the playlists written there
+// selected; Explorer's own /select switch where the shell cannot name them.
+void show_in_folders(const std::vector<std::wstring>& written) {
+  std::vector<std::pair<std::wstring, std::vector<std::wstring>>> folders;
+  for (const std::wstring& path : written) {
+    const std::wstring folder = folder_of(path);
+    if (folders.empty() || folders.back().first != folder) folders.push_back({folder, {}});
+    folders.back().second.push_back(path);
+  }
+  for (const auto& [folder, files] : folders) {
+    if (select_in_folder(folder, files)) continue;
+    const std::wstring select = L"/select,\"" + files.front() + L"\"";
+    (void)::ShellExecuteW(nullptr, L"open", L"explorer.exe", select.c_str(), nullptr,
+                          SW_SHOWNORMAL);
+  }
+}
+
+// Opens `path` with the program the user chose for playlists. Windows says
+// itself when there is none, and offers to choose one.
+void play(HWND owner, const std::wstring& path) {
+  SHELLEXECUTEINFOW execute{};
+  execute.cbSize = sizeof(execute);
+  execute.fMask = SEE_MASK_NOASYNC;
+  execute.hwnd = owner;
+  execute.lpVerb = L"open";
+  execute.lpFile = path.c_str();
+  execute.nShow = SW_SHOWNORMAL;
+  (void)::ShellExecuteExW(&execute);
+}
+
+// The dialog's own buttons act and leave it open; Close ends it.
+HRESULT CALLBACK on_dialog_event(HWND dialog, UINT notification, WPARAM button, LPARAM,
+                                 LONG_PTR data) {
+  if (notification != TDN_BUTTON_CLICKED) return S_OK;
+  const auto& written = *pointer_from<const std::vector<std::wstring>>(data);
+  try {
+    if (button == kShowInFolderButton) {
+      show_in_folders(written);
+      return S_FALSE;
+    }
+    if (button == kPlayButton) {
+      play(dialog, written.front());
+      return S_FALSE;
+    }
+  } catch (const std::bad_alloc&) {
+    return S_FALSE;
+  }
+  return S_OK;
+}
+
+PCWSTR icon_for(const Summary& summary) {
+  if (summary.outcome == Outcome::none_written) return TD_ERROR_ICON;
+  if (summary.outcome == Outcome::some_written || summary.left_out) return TD_WARNING_ICON;
+  return TD_INFORMATION_ICON;
+}
+
+// Shows the dialog; a plain message box where task dialogs are missing.
+void show(TASKDIALOGCONFIG& config) {
+  config.cbSize = sizeof(config);
+  config.hInstance = ::GetModuleHandleW(nullptr);
+  config.dwFlags |= TDF_ALLOW_DIALOG_CANCELLATION;
+  config.dwCommonButtons = TDCBF_CLOSE_BUTTON;
+  config.nDefaultButton = IDCLOSE;
+  config.pszWindowTitle = kTitle;
+  if (SUCCEEDED(::TaskDialogIndirect(&config, nullptr, nullptr, nullptr))) return;
+  std::wstring text = config.pszMainInstruction;
+  text += L"\n\n";
+  text += config.pszContent;
+  (void)::MessageBoxW(nullptr, text.c_str(), kTitle, MB_OK);
+}
+
+void show_summary(const std::vector<AnchorRun>& run, Language language) {
+  const Summary summary = summarize(run, language);
+  std::vector<std::wstring> written;
+  for (const AnchorRun& anchor : run) {
+    if (anchor.report.result == AnchorResult::written) {
+      written.push_back(full_path(anchor.report.merged_path));
+    }
+  }
+  const std::wstring show_label = show_in_folder_label(language);
+  const std::wstring play_text = play_label(language);
+  const TASKDIALOG_BUTTON buttons[] = {{kShowInFolderButton, show_label.c_str()},
+                                       {kPlayButton, play_text.c_str()}};
+  TASKDIALOGCONFIG config{};
+  config.pszMainIcon = icon_for(summary);
+  config.pszMainInstruction = summary.instruction.c_str();
+  config.pszContent = summary.content.c_str();
+  config.pszFooter = summary.footer.empty() ? nullptr : summary.footer.c_str();
+  config.pButtons = buttons;
+  // Play is offered for a single playlist; several are shown in their folder.
+  config.cButtons = written.empty() ? 0 : written.size() == 1 ? 2 : 1;
+  config.pfCallback = on_dialog_event;
+  config.lpCallbackData = reinterpret_cast<LONG_PTR>(&written);
+  show(config);
+}
+
+void show_request(Language language) {
+  const std::wstring instruction = request_instruction(language);
+  const std::wstring content = request_content(language);
+  TASKDIALOGCONFIG config{};
+  config.pszMainIcon = TD_INFORMATION_ICON;
+  config.pszMainInstruction = instruction.c_str();
+  config.pszContent = content.c_str();
+  show(config);
+}
+
+void run(int argc, wchar_t** argv) {
+  const Language language = user_language();
+  if (argc < 2) {
+    show_request(language);
+    return;
+  }
+  std::vector<std::wstring> anchors(argv + 1, argv + argc);
+  if (hand_over_or_gather(anchors) == Gathered::handed_over) return;
+  std::vector<AnchorRun> merged;
+  for (const std::wstring& anchor : anchors) {
+    merged.push_back({anchor, {}});
+    (void)merge_playlists(anchor, merged.back().report);
+  }
+  const ComApartment com;
+  show_summary(merged, language);
+}
+
+}  // namespace
+
+int run_windowed(int argc, wchar_t** argv) {
+  platform::prepare_process(kLocaleName);
+  try {
+    run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    // Nothing more can be shown; what was merged stays merged.
+  }
+  return 0;
+}
+
+}  // namespace m3umerge::gui

@@ -1,0 +1,213 @@
+// The windowed tool as a user meets it: its dialog on a real (virtual)
+// display, read and closed as a user would, and the playlists it wrote.
+// Windows only; run under Wine by wine_window_test.sh.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/files.h"
+#include "support/process.h"
+
+namespace m3umerge {
+namespace {
+
+using test::kSignature;
+using test::read_file;
+using test::run_tool;
+using test::TempDir;
+using test::write_file;
+
+// How long to wait for a window or an end before the test fails.
+constexpr DWORD kPatienceMilliseconds = 60000;
+constexpr DWORD kPollMilliseconds = 100;
+
+// The windowed tool sits beside the test program.
+std::wstring windowed_tool() {
+  std::wstring path(32768, L'\0');
+  path.resize(::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+  return path.substr(0, path.find_last_of(L'\\') + 1) + L"m3umergew.exe";
+}
+
+// One run of the windowed tool, ended at once if it still runs when this goes.
+class WindowedRun {
+ public:
+  // Starts it on `anchor`; `suspended` holds it until resume().
+  WindowedRun(const std::wstring& anchor, bool suspended) {
+    std::wstring command_line = L"\"" + windowed_tool() + L"\" \"" + anchor + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    started_ = ::CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE,
+                                suspended ? CREATE_SUSPENDED : 0, nullptr, nullptr, &startup,
+                                &process_) != 0;
+  }
+  WindowedRun(const WindowedRun&) = delete;
+  WindowedRun& operator=(const WindowedRun&) = delete;
+  ~WindowedRun() {
+    if (!started_) return;
+    if (::WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
+      ::TerminateProcess(process_.hProcess, 1);
+    }
+    ::CloseHandle(process_.hThread);
+    ::CloseHandle(process_.hProcess);
+  }
+
+  bool started() const { return started_; }
+  DWORD id() const { return process_.dwProcessId; }
+  void resume() const { ::ResumeThread(process_.hThread); }
+  // The exit code, or -1 when it did not end in time.
+  int wait() const {
+    DWORD code = 0;
+    if (::WaitForSingleObject(process_.hProcess, kPatienceMilliseconds) != WAIT_OBJECT_0 ||
+        !::GetExitCodeProcess(process_.hProcess, &code)) {
+      return -1;
+    }
+    return static_cast<int>(code);
+  }
+
+ private:
+  bool started_ = false;
+  PROCESS_INFORMATION process_{};
+};
+
+struct Search {
+  const std::vector<DWORD>* processes;
+  std::vector<HWND> dialogs;
+};
+
+BOOL CALLBACK collect_dialog(HWND window, LPARAM data) {
+  auto& search = *reinterpret_cast<Search*>(data);
+  DWORD process = 0;
+  ::GetWindowThreadProcessId(window, &process);
+  std::array<wchar_t, 16> class_name{};
+  ::GetClassNameW(window, class_name.data(), static_cast<int>(class_name.size()));
+  if (std::find(search.processes->begin(), search.processes->end(), process) !=
+          search.processes->end() &&
+      std::wstring(class_name.data()) == L"#32770" && ::IsWindowVisible(window)) {
+    search.dialogs.push_back(window);
+  }
+  return TRUE;
+}
+
+// The visible dialogs of `processes`.
+std::vector<HWND> dialogs_of(const std::vector<DWORD>& processes) {
+  Search search{&processes, {}};
+  ::EnumWindows(collect_dialog, reinterpret_cast<LPARAM>(&search));
+  return search.dialogs;
+}
+
+// The first dialog of `processes` to appear, or nullptr when none does in time.
+HWND wait_for_dialog(const std::vector<DWORD>& processes) {
+  for (DWORD waited = 0; waited < kPatienceMilliseconds; waited += kPollMilliseconds) {
+    const std::vector<HWND> dialogs = dialogs_of(processes);
+    if (!dialogs.empty()) return dialogs.front();
+    ::Sleep(kPollMilliseconds);
+  }
+  return nullptr;
+}
+
+BOOL CALLBACK append_text(HWND control, LPARAM data) {
+  std::wstring text(::GetWindowTextLengthW(control) + 1, L'\0');
+  text.resize(::GetWindowTextW(control, text.data(), static_cast<int>(text.size())));
+  *reinterpret_cast<std::wstring*>(data) += text + L'\n';
+  return TRUE;
+}
+
+// The text of every control of `dialog`, a line each. Wine's task dialog is
+// made of ordinary controls; Windows draws its text itself.
+std::wstring dialog_text(HWND dialog) {
+  std::wstring text;
+  ::EnumChildWindows(dialog, append_text, reinterpret_cast<LPARAM>(&text));
+  return text;
+}
+
+void press_close(HWND dialog) {
+  const HWND close = ::GetDlgItem(dialog, IDCLOSE);
+  ASSERT_NE(close, nullptr);
+  ::PostMessageW(close, BM_CLICK, 0, 0);
+}
+
+std::string narrow(const std::wstring& text) {
+  std::string bytes(text.size() * 3, '\0');
+  bytes.resize(::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                     bytes.data(), static_cast<int>(bytes.size()), nullptr,
+                                     nullptr));
+  return bytes;
+}
+
+TEST(WindowedTool, ShowsWhatWasMergedAndLeftOutAndWritesWhatTheConsoleToolWrites) {
+  TempDir dir;
+  write_file(dir / L"a.m3u", "Caf\xE9");
+  write_file(dir / L"b.m3u", kSignature + "b");
+  write_file(dir / L"huge.m3u", std::string(40960, 'x'));
+  const std::wstring anchor = dir.prefix() + L"game.wsr";
+  const WindowedRun run(anchor, false);
+  ASSERT_TRUE(run.started());
+  const HWND dialog = wait_for_dialog({run.id()});
+  ASSERT_NE(dialog, nullptr);
+  const std::wstring text = dialog_text(dialog);
+  EXPECT_NE(text.find(L"game.m3u written: 2 playlists merged, 1 left out "
+                      L"(huge.m3u, 40,960 bytes: over 32,768)\n"),
+            std::wstring::npos)
+      << narrow(text);
+  EXPECT_NE(text.find(L"Folder: " + dir.prefix()), std::wstring::npos) << narrow(text);
+  press_close(dialog);
+  EXPECT_EQ(run.wait(), 0);
+
+  // The console tool rewrites it byte for byte.
+  const auto windowed = read_file(dir / L"game.m3u");
+  ASSERT_TRUE(windowed);
+  EXPECT_EQ(windowed->size(), kSignature.size() + 7 + 3);
+  EXPECT_EQ(run_tool({anchor}).exit_code, 0);
+  EXPECT_EQ(read_file(dir / L"game.m3u"), windowed);
+}
+
+TEST(WindowedTool, InstancesStartedTogetherShowOneDialogForAllTheirPlaylists) {
+  const std::wstring names[] = {L"one", L"two", L"three"};
+  std::vector<std::unique_ptr<TempDir>> dirs;
+  std::vector<std::unique_ptr<WindowedRun>> runs;
+  std::vector<DWORD> processes;
+  for (const std::wstring& name : names) {
+    dirs.push_back(std::make_unique<TempDir>());
+    write_file(*dirs.back() / L"a.m3u", "a");
+    runs.push_back(std::make_unique<WindowedRun>(dirs.back()->prefix() + name + L".wsr", true));
+    ASSERT_TRUE(runs.back()->started());
+    processes.push_back(runs.back()->id());
+  }
+  for (const auto& run : runs) run->resume();
+
+  const HWND dialog = wait_for_dialog(processes);
+  ASSERT_NE(dialog, nullptr);
+  DWORD owner = 0;
+  ::GetWindowThreadProcessId(dialog, &owner);
+  // The others handed their anchors over and ended without a window.
+  for (const auto& run : runs) {
+    if (run->id() != owner) {
+      EXPECT_EQ(run->wait(), 0);
+    }
+  }
+  EXPECT_EQ(dialogs_of(processes).size(), 1u);
+  const std::wstring text = dialog_text(dialog);
+  for (const std::wstring& name : names) {
+    EXPECT_NE(text.find(name + L".m3u written: 1 playlist merged\n"), std::wstring::npos)
+        << narrow(text);
+  }
+  EXPECT_NE(text.find(L"3 playlists written"), std::wstring::npos) << narrow(text);
+  press_close(dialog);
+  for (const auto& run : runs) {
+    if (run->id() == owner) {
+      EXPECT_EQ(run->wait(), 0);
+    }
+  }
+  for (std::size_t i = 0; i < dirs.size(); ++i) {
+    EXPECT_EQ(read_file(*dirs[i] / (names[i] + L".m3u")), kSignature + "a\r\n");
+  }
+}
+
+}  // namespace
+}  // namespace m3umerge
