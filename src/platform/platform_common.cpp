@@ -5,12 +5,6 @@
 #include "platform/platform.h"
 #include "platform/platform_internal.h"
 
-#if !defined(_WIN32)
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 namespace m3umerge::platform {
 
 void NameList::add(NativeStringView name, bool link) {
@@ -64,19 +58,5 @@ bool AtomicFile::write_through(std::span<const unsigned char> bytes) {
   if (!written) discard();
   return written;
 }
-
-#if !defined(_WIN32)
-// Beside AtomicFile::create in platform_posix.cpp, whose check it repeats.
-bool Directory::is_read_only(NativeStringView name) const {
-  const NativeString entry(name);
-  struct stat status {};
-  if (::fstatat(handle(), entry.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
-      !S_ISREG(status.st_mode)) {
-    return false;
-  }
-  return (status.st_mode & 0222) == 0 ||
-         ::faccessat(handle(), entry.c_str(), W_OK, AT_EACCESS) != 0;
-}
-#endif
 
 }  // namespace m3umerge::platform

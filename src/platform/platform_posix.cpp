@@ -410,6 +410,18 @@ bool InputFile::read(std::size_t limit, std::vector<unsigned char>& content) {
   return true;
 }
 
+bool Directory::is_read_only(NativeStringView name) const {
+  const NativeString entry(name);
+  struct stat status {};
+  if (::fstatat(handle_, entry.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(status.st_mode)) {
+    return false;
+  }
+  // A playlist without any write bit was made read-only on purpose; even a
+  // user who could replace it anyway leaves it alone.
+  return (status.st_mode & 0222) == 0 || ::faccessat(handle_, entry.c_str(), W_OK, AT_EACCESS) != 0;
+}
+
 AtomicFile::~AtomicFile() { discard(); }
 
 bool AtomicFile::create(const Directory& directory, NativeStringView name) {
@@ -420,11 +432,7 @@ bool AtomicFile::create(const Directory& directory, NativeStringView name) {
   if (::fstatat(directory_fd, final_name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
     if (S_ISDIR(existing.st_mode)) return false;
     if (S_ISREG(existing.st_mode)) {
-      // A playlist without any write bit was made read-only on purpose; even
-      // a user who could replace it anyway leaves it alone.
-      const bool read_only = (existing.st_mode & 0222) == 0 ||
-                             ::faccessat(directory_fd, final_name.c_str(), W_OK, AT_EACCESS) != 0;
-      if (read_only) return false;
+      if (directory.is_read_only(final_name)) return false;
       replaced = Owner{existing.st_mode & 07777u, existing.st_uid, existing.st_gid};
     }
   } else if (errno != ENOENT) {
