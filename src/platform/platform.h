@@ -84,7 +84,8 @@ struct FileIdentity {
 // each with a mark for entries that are symbolic links.
 class NameList {
  public:
-  void add(NativeStringView name, bool link = false);
+  // Adds a name; false, with nothing added, when the list cannot hold it.
+  bool add(NativeStringView name, bool link = false);
   std::size_t size() const { return entries_.size(); }
   NativeStringView operator[](std::size_t index) const;
   bool is_link(std::size_t index) const { return entries_[index].link; }
@@ -175,8 +176,8 @@ std::size_t files_open_at_once(std::size_t wanted);
 // What came of opening a file.
 enum class OpenResult {
   opened,
-  failed,          // it cannot be opened, or is no regular (disk) file
-  no_handle_free,  // the process or the system has no descriptor or handle to spare
+  failed,        // it cannot be opened, or is no regular (disk) file
+  no_resources,  // no descriptor, handle or memory to spare: it may open later
 };
 
 // A candidate opened for reading, shared with other programs that read,

@@ -7,11 +7,13 @@
 
 namespace m3umerge::platform {
 
-void NameList::add(NativeStringView name, bool link) {
-  assert(characters_.size() + name.size() <= std::numeric_limits<std::uint32_t>::max());
+bool NameList::add(NativeStringView name, bool link) {
+  // Offsets and lengths are 32 bits wide.
+  if (name.size() > std::numeric_limits<std::uint32_t>::max() - characters_.size()) return false;
   entries_.push_back({static_cast<std::uint32_t>(characters_.size()),
                       static_cast<std::uint32_t>(name.size()), link});
   characters_ += name;
+  return true;
 }
 
 NativeStringView NameList::operator[](std::size_t index) const { return view(entries_[index]); }

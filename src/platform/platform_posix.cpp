@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -46,6 +47,20 @@ static void remove_temporary_and_end(int signal_number) {
   (void)std::raise(signal_number);
 }
 }
+
+namespace {
+
+// Memory can run out so far that not even the exception that says so can be
+// made. The merge of that anchor then fails as any other failure does,
+// quietly, but the later ones are not tried: the process ends, without the
+// temporary file and with status 0, instead of aborting with a core dump.
+[[noreturn]] void remove_temporary_and_exit() {
+  const int directory = pending_directory;
+  if (directory >= 0) (void)::unlinkat(directory, pending_name, 0);
+  std::_Exit(EXIT_SUCCESS);
+}
+
+}  // namespace
 
 namespace m3umerge::platform {
 namespace {
@@ -154,16 +169,12 @@ mode_t new_file_mode() {
   return mode;
 }
 
-struct Free {
-  void operator()(char* memory) const { std::free(memory); }
-};
-
-// The absolute path of the folder `path` names, links resolved; empty when
-// it cannot be found.
-std::string real_path(const std::string& path) {
-  const std::unique_ptr<char, Free> resolved(
-      ::realpath(path.empty() ? "." : path.c_str(), nullptr));
-  return resolved ? std::string(resolved.get()) : std::string();
+// Whether `path` names the open folder `folder_fd`, by identity.
+bool is_folder(int folder_fd, const std::string& path) {
+  struct stat folder {};
+  struct stat other {};
+  return ::fstat(folder_fd, &folder) == 0 && ::stat(path.c_str(), &other) == 0 &&
+         folder.st_dev == other.st_dev && folder.st_ino == other.st_ino;
 }
 
 // The text of the link at `path`, or nothing when it is no link.
@@ -189,7 +200,11 @@ std::size_t free_descriptors(std::size_t enough) {
   return found;
 }
 
-bool is_out_of_descriptors(int error) { return error == EMFILE || error == ENFILE; }
+// Whether an open failed for want of something the system may have again
+// later, rather than for the file itself.
+bool is_out_of_resources(int error) {
+  return error == EMFILE || error == ENFILE || error == ENOMEM || error == EAGAIN;
+}
 
 // Whether a listed entry may be a regular file. Most file systems say what an
 // entry is in the listing itself; only links and entries of unknown type cost
@@ -270,6 +285,7 @@ void prepare_process(const NativeChar* locale_name) {
   (void)std::signal(SIGXFSZ, SIG_IGN);
   (void)new_file_mode();
   remove_temporary_on_ending_signals();
+  (void)std::set_terminate(remove_temporary_and_exit);
 }
 
 void print_line(NativeStringView text) {
@@ -292,6 +308,7 @@ Directory::~Directory() {
 }
 
 bool Directory::open(NativeStringView path) {
+  if (handle_ != kNoHandle) ::close(handle_);
   path_ = path;
   handle_ = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   return handle_ != kNoHandle;
@@ -312,8 +329,10 @@ bool Directory::list_files(bool (*wanted)(NativeStringView name), NameList& name
     const dirent* entry = ::readdir(listing.get());
     if (entry == nullptr) return errno == 0;
     const NativeStringView name(entry->d_name);
-    if (wanted(name) && may_be_regular_file(handle_, *entry))
-      names.add(name, is_link(handle_, *entry));
+    if (wanted(name) && may_be_regular_file(handle_, *entry) &&
+        !names.add(name, is_link(handle_, *entry))) {
+      return false;
+    }
   }
 }
 
@@ -334,15 +353,16 @@ bool Directory::stored_name(NativeStringView name, NativeString& stored) const {
 bool Directory::leads_to(NativeStringView link, NativeStringView name) const {
   // Links rarely chain: the system's own limit on a path's links will do.
   constexpr int kMaxLinks = 40;
-  const std::string folder = real_path(path_);
   std::string step = path_ + std::string(link);
-  for (int depth = 0; depth < kMaxLinks && !folder.empty(); ++depth) {
+  for (int depth = 0; depth < kMaxLinks; ++depth) {
     const std::optional<std::string> text = link_text(step);
     if (!text || text->empty()) return false;
     step = text->front() == '/' ? *text : step.substr(0, step.rfind('/') + 1) + *text;
     const std::size_t separator = step.rfind('/');
-    const std::string_view last(std::string_view(step).substr(separator + 1));
-    if (same_file_name(last, name) && real_path(step.substr(0, separator + 1)) == folder) {
+    // The folder is compared by identity: another path may reach it (a bind
+    // mount, another letter case on a file system that ignores it).
+    if (same_file_name(std::string_view(step).substr(separator + 1), name) &&
+        is_folder(handle_, step.substr(0, separator + 1))) {
       return true;
     }
   }
@@ -375,9 +395,12 @@ OpenResult InputFile::open(const Directory& directory, NativeStringView name) {
   close();
   // Non-blocking, so that a pipe that took a playlist's place cannot hang us
   // before the type check below turns it away.
-  const int fd = ::openat(directory.handle(), NativeString(name).c_str(),
-                          O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return is_out_of_descriptors(errno) ? OpenResult::no_handle_free : OpenResult::failed;
+  const NativeString path(name);
+  int fd = -1;
+  do {
+    fd = ::openat(directory.handle(), path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return is_out_of_resources(errno) ? OpenResult::no_resources : OpenResult::failed;
   // cppcheck also reads the header as on Windows, where handles are pointers.
   // cppcheck-suppress AssignmentIntegerToAddress
   handle_ = fd;
@@ -480,10 +503,8 @@ bool AtomicFile::commit() {
     // Merging a user's folder as root leaves the playlist theirs; an
     // ordinary user may not give a file away (EPERM) and keeps it. The mode
     // comes after: a change of owner clears set-id bits.
-    if (::fchown(handle_, replaced_owner_->user, replaced_owner_->group) != 0) {
-      // Not allowed: the playlist becomes the user's own, as any new file.
-    }
-    done = ::fchmod(handle_, replaced_owner_->mode) == 0;
+    const bool owned = ::fchown(handle_, replaced_owner_->user, replaced_owner_->group) == 0;
+    done = (owned || errno == EPERM) && ::fchmod(handle_, replaced_owner_->mode) == 0;
   } else {
     done = ::fchmod(handle_, new_file_mode()) == 0;
   }

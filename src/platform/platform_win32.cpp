@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <exception>
 #include <memory>
 #include <numeric>
 #include <string>
@@ -112,6 +113,18 @@ HANDLE create_temporary(const std::wstring& path, DWORD attributes) {
 // so the deletion takes effect as the process ends). A replace under way
 // ends first, as it holds the lock. Logging off and shutting down end a
 // console program without any event: these reach services only.
+// Memory can run out so far that not even the exception that says so can be
+// made. The merge of that anchor then fails as any other failure does,
+// quietly, but the later ones are not tried: the process ends, without the
+// temporary file and with status 0, instead of aborting. A replace under way
+// holds the lock; its file is then left as it is.
+[[noreturn]] void remove_temporary_and_exit() {
+  if (::TryAcquireSRWLockExclusive(&pending_lock) && pending_path != nullptr) {
+    (void)::DeleteFileW(pending_path);
+  }
+  std::_Exit(EXIT_SUCCESS);
+}
+
 BOOL WINAPI remove_temporary_on_console_event(DWORD event) {
   switch (event) {
     case CTRL_C_EVENT:
@@ -579,6 +592,7 @@ void prepare_process(const NativeChar* locale_name) {
   if (::_fileno(stdout) >= 0) (void)::_setmode(::_fileno(stdout), _O_BINARY);
   ::SetErrorMode(::GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   (void)::SetConsoleCtrlHandler(remove_temporary_on_console_event, TRUE);
+  (void)std::set_terminate(remove_temporary_and_exit);
 }
 
 void print_line(NativeStringView text) {
@@ -703,7 +717,7 @@ OpenResult InputFile::open(const Directory& directory, NativeStringView name) {
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
     return error == ERROR_TOO_MANY_OPEN_FILES || error == ERROR_NO_SYSTEM_RESOURCES
-               ? OpenResult::no_handle_free
+               ? OpenResult::no_resources
                : OpenResult::failed;
   }
   handle_ = file;

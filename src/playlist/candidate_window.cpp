@@ -7,7 +7,7 @@ namespace m3umerge {
 using platform::OpenResult;
 
 CandidateWindow::CandidateWindow(const platform::Directory& directory,
-                                 const platform::NameList& names, NativeStringView excluded,
+                                 const platform::NameList& names, const std::vector<bool>& excluded,
                                  std::size_t wanted)
     : directory_(directory),
       names_(names),
@@ -17,10 +17,14 @@ CandidateWindow::CandidateWindow(const platform::Directory& directory,
       ahead_(slots_.size()) {}
 
 OpenResult CandidateWindow::open(std::size_t index, platform::InputFile*& file) {
+  // What came before is done with: a candidate skipped or not read whole is
+  // still open.
+  for (std::size_t done = last_; done < std::min(index, next_); ++done) slot(done).file.close();
+  last_ = index;
   next_ = std::max(next_, index);
   open_ahead(index);
   Slot& current = slot(index);
-  if (next_ <= index || current.result == OpenResult::no_handle_free) {
+  if (next_ <= index || current.result == OpenResult::no_resources) {
     // Short of descriptors: everything ahead gives way to this one.
     close_from(index);
     ahead_ = 1;
@@ -38,7 +42,7 @@ void CandidateWindow::open_ahead(std::size_t index) {
   for (; next_ < end; ++next_) {
     Slot& ahead = slot(next_);
     const NativeStringView name = names_[next_];
-    if (platform::same_file_name(name, excluded_)) {
+    if (excluded_[next_]) {
       ahead.file.close();
       ahead.result = OpenResult::failed;
       continue;
@@ -46,7 +50,7 @@ void CandidateWindow::open_ahead(std::size_t index) {
     ahead.result = ahead.file.open(directory_, name);
     if (ahead.result == OpenResult::opened) {
       ahead.file.read_ahead();
-    } else if (ahead.result == OpenResult::no_handle_free && next_ > index) {
+    } else if (ahead.result == OpenResult::no_resources && next_ > index) {
       // The system runs short: keep half of what is open ahead, so that the
       // merged playlist and the candidates to come find descriptors.
       ahead_ = std::max<std::size_t>(1, (next_ - index) / 2);

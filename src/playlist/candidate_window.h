@@ -10,20 +10,20 @@ namespace m3umerge {
 
 // Opens the candidates of a listing in order, keeping the next few open with
 // their reading started, so that the disk works while earlier ones are
-// converted. As many are kept open as the free descriptors allow, fewer once
-// the system runs short; never so many that a candidate cannot be opened
-// when its turn comes.
+// converted. As many are kept open as the free descriptors allow, with a
+// few kept free; when the system runs short all the same, fewer, and none
+// ahead when the candidate whose turn it is needs the room.
 class CandidateWindow {
  public:
   // Reads ahead in `names`, listed from `directory`, up to `wanted`
-  // candidates; the name `excluded` (in any letter case) is never opened.
-  // Both must outlive this.
+  // candidates; the names whose entry in `excluded` is true are never
+  // opened. All must outlive this.
   CandidateWindow(const platform::Directory& directory, const platform::NameList& names,
-                  NativeStringView excluded, std::size_t wanted);
+                  const std::vector<bool>& excluded, std::size_t wanted);
 
   // Opens names[index]; indices come in increasing order, and the candidates
   // before `index` are no longer used. On OpenResult::opened, `file` is the
-  // open candidate, valid until the next call. OpenResult::no_handle_free
+  // open candidate, valid until the next call. OpenResult::no_resources
   // means that it could not be opened even with nothing else open ahead.
   platform::OpenResult open(std::size_t index, platform::InputFile*& file);
 
@@ -39,10 +39,11 @@ class CandidateWindow {
 
   const platform::Directory& directory_;
   const platform::NameList& names_;
-  NativeStringView excluded_;
+  const std::vector<bool>& excluded_;
   std::vector<Slot> slots_;
   std::size_t ahead_;     // how many are kept open, the one being merged included
   std::size_t next_ = 0;  // the first index not opened yet
+  std::size_t last_ = 0;  // the index asked for before
 };
 
 }  // namespace m3umerge

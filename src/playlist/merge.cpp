@@ -131,13 +131,17 @@ class Reporter {
   MergeReport* report_;
 };
 
-// Whether `name`, the entry at `index` of `names`, is the merged playlist:
-// by its name, as a link that leads to it, or as another name for the file
-// that stood there when the merge began.
-bool is_merged_playlist(const platform::Directory& directory, const platform::NameList& names,
-                        std::size_t index, const MergeTarget& target) {
-  return platform::same_file_name(names[index], target.merged_name) ||
-         (names.is_link(index) && directory.leads_to(names[index], target.merged_name));
+// For each name of `names`, whether it is the merged playlist by its name or
+// as a link that leads to it.
+std::vector<bool> merged_playlist_names(const platform::Directory& directory,
+                                        const platform::NameList& names,
+                                        const MergeTarget& target) {
+  std::vector<bool> merged(names.size());
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    merged[i] = platform::same_file_name(names[i], target.merged_name) ||
+                (names.is_link(i) && directory.leads_to(names[i], target.merged_name));
+  }
+  return merged;
 }
 
 // The whole merge; runs out of memory by throwing std::bad_alloc, which
@@ -152,9 +156,16 @@ bool merge(NativeStringView anchor, Reporter& reporter) {
     return reporter.ended(AnchorResult::folder_missing);
   }
   if (!platform::kListingIsOrdered) names.sort(name_less<NativeChar>);
+  // An earlier merged playlist, or one written in this run, is never an
+  // input: not by its name, not through a link that leads to it, and not as
+  // another name for the file that stood there when the merge began.
+  const std::vector<bool> merged_names = merged_playlist_names(directory, names, target);
   const std::optional<platform::FileIdentity> merged = directory.identify(target.merged_name);
+  const auto is_merged = [&](const platform::FileIdentity& identity) {
+    return merged && identity == *merged;
+  };
 
-  CandidateWindow candidates(directory, names, target.merged_name, kCandidatesReadAhead);
+  CandidateWindow candidates(directory, names, merged_names, kCandidatesReadAhead);
   CandidateBuffers buffers;
   platform::AtomicFile output;
   // Once a write failed, or a candidate could not be opened for want of
@@ -162,16 +173,16 @@ bool merge(NativeStringView anchor, Reporter& reporter) {
   // read: the merged playlist stays as it was.
   std::optional<AnchorResult> given_up;
   for (std::size_t i = 0; i < names.size(); ++i) {
-    // An earlier merged playlist, or one written in this run, is never an input.
-    if (is_merged_playlist(directory, names, i, target)) continue;
+    if (merged_names[i]) continue;
     platform::InputFile* candidate = nullptr;
     platform::OpenResult opened = platform::OpenResult::failed;
-    if (!given_up) {
+    if (given_up) {
+      const std::optional<platform::FileIdentity> identity = directory.identify(names[i]);
+      if (identity && is_merged(*identity)) continue;
+    } else {
       opened = candidates.open(i, candidate);
-      if (opened == platform::OpenResult::opened && merged && candidate->identity() == *merged) {
-        continue;
-      }
-      if (opened == platform::OpenResult::no_handle_free) {
+      if (opened == platform::OpenResult::opened && is_merged(candidate->identity())) continue;
+      if (opened == platform::OpenResult::no_resources) {
         output.discard();
         given_up = AnchorResult::out_of_resources;
       }
