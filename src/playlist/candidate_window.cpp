@@ -1,6 +1,7 @@
 #include "playlist/candidate_window.h"
 
 #include <algorithm>
+#include <cassert>
 
 namespace m3umerge {
 
@@ -23,9 +24,10 @@ OpenResult CandidateWindow::open(std::size_t index, platform::InputFile*& file) 
   last_ = index;
   next_ = std::max(next_, index);
   open_ahead(index);
+  assert(next_ > index);  // open_ahead tried `index` itself at least
   Slot& current = slot(index);
-  if (next_ <= index || current.result == OpenResult::no_resources) {
-    // Short of descriptors: everything ahead gives way to this one.
+  if (current.result == OpenResult::no_resources) {
+    // Short of resources: everything ahead gives way to this one.
     close_from(index);
     ahead_ = 1;
     current.result = current.file.open(directory_, names_[index]);
