@@ -73,8 +73,8 @@ for file in usr/share/man/man1/m3umerge.1.gz usr/share/doc/m3umerge/copyright \
   usr/share/fish/vendor_completions.d/m3umerge.fish; do
   [ -f "$scratch/root/$file" ] || fail "$file missing from the .deb"
 done
-zcat "$scratch/root/usr/share/man/man1/m3umerge.1.gz" | grep -qxF ".Os m3umerge $version" ||
-  fail "the manual page names another version"
+zcat "$scratch/root/usr/share/man/man1/m3umerge.1.gz" >"$scratch/manual"
+grep -qxF ".Os m3umerge $version" "$scratch/manual" || fail "the manual page names another version"
 dpkg-deb -f "$deb" Depends >"$scratch/depends"
 grep -q libc6 "$scratch/depends" || fail "no computed dependencies"
 # What dpkg-buildflags asks for on Debian 12; control flow protection needs
