@@ -28,19 +28,20 @@ struct MergeTarget {
   NativeString merged_name;  // the anchor's base name + ".m3u"
 };
 
-bool parse_anchor(NativeStringView anchor, MergeTarget& target) {
+// Splits `anchor` into `target`; returns why it is refused, or nothing.
+std::optional<AnchorResult> parse_anchor(NativeStringView anchor, MergeTarget& target) {
   const std::size_t dot = anchor.rfind(NativeChar('.'));
   if (dot == NativeStringView::npos ||
       !equals_ignoring_ascii_case(anchor.substr(dot), kAnchorExtension)) {
-    return false;
+    return AnchorResult::not_a_wsr_path;
   }
   const std::size_t separator = anchor.rfind(platform::kDirectorySeparator);
-  if (separator == NativeStringView::npos) return false;
+  if (separator == NativeStringView::npos) return AnchorResult::no_folder_part;
   assert(separator < dot);  // the extension holds no separator
   target.directory = anchor.substr(0, separator + 1);
   target.merged_name = anchor.substr(separator + 1, dot - separator - 1);
   target.merged_name += kPlaylistExtension;
-  return true;
+  return std::nullopt;
 }
 
 // Scratch space for one candidate at a time, reused across candidates.
@@ -66,29 +67,19 @@ bool is_playlist_name(NativeStringView name) {
   return ends_with_ignoring_ascii_case(name, kPlaylistExtension);
 }
 
-// Why parse_anchor refused `anchor`.
-AnchorResult refusal(NativeStringView anchor) {
-  const std::size_t dot = anchor.rfind(NativeChar('.'));
-  return dot != NativeStringView::npos &&
-                 equals_ignoring_ascii_case(anchor.substr(dot), kAnchorExtension)
-             ? AnchorResult::no_folder_part
-             : AnchorResult::not_a_wsr_path;
-}
-
 // Opens the anchor's folder and names the merged playlist; returns why the
 // anchor is refused, or nothing. An anchor spelled by an alias (an 8.3
 // name) names it after the file's own name; an anchor whose own name is no
 // ".wsr" name is refused.
 std::optional<AnchorResult> open_target(NativeStringView anchor, MergeTarget& target,
                                         platform::Directory& directory) {
-  if (!parse_anchor(anchor, target)) return refusal(anchor);
+  if (const auto refused = parse_anchor(anchor, target)) return refused;
   NativeString anchor_name;
   if (!directory.open(target.directory) ||
       !directory.stored_name(anchor.substr(target.directory.size()), anchor_name)) {
     return AnchorResult::folder_missing;
   }
-  if (!parse_anchor(target.directory + anchor_name, target)) return AnchorResult::not_a_wsr_path;
-  return std::nullopt;
+  return parse_anchor(target.directory + anchor_name, target);
 }
 
 // Keeps the caller's report, when there is one, up to date.
