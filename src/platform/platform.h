@@ -198,8 +198,9 @@ class InputFile {
   std::uint64_t opened_size() const { return size_; }
 
   // Asks the system to start reading the open file into its cache, so that
-  // read() finds it there; a hint only, where the system offers it.
-  void read_ahead() const;
+  // read(limit) finds it there; a hint only, where the system offers it.
+  // A file larger than `limit`, which read(limit) refuses, is not read.
+  void read_ahead(std::size_t limit) const;
 
   // Reads the whole open file into `content` when it holds at most `limit`
   // bytes. Returns false, with `content` unspecified, when it cannot be read,

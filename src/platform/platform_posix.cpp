@@ -383,9 +383,9 @@ void InputFile::close() {
   size_ = 0;
 }
 
-void InputFile::read_ahead() const {
+void InputFile::read_ahead(std::size_t limit) const {
 #if defined(POSIX_FADV_WILLNEED)
-  if (handle_ != kNoHandle && size_ > 0) {
+  if (handle_ != kNoHandle && size_ > 0 && size_ <= limit) {
     (void)::posix_fadvise(handle_, 0, static_cast<off_t>(size_), POSIX_FADV_WILLNEED);
   }
 #endif

@@ -705,7 +705,7 @@ void InputFile::close() {
   size_ = 0;
 }
 
-void InputFile::read_ahead() const {}
+void InputFile::read_ahead(std::size_t) const {}
 
 OpenResult InputFile::open(const Directory& directory, NativeStringView name) {
   close();

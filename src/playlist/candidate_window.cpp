@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cassert>
 
+#include "playlist/merge.h"
+
 namespace m3umerge {
 
 using platform::OpenResult;
@@ -51,7 +53,7 @@ void CandidateWindow::open_ahead(std::size_t index) {
     }
     ahead.result = ahead.file.open(directory_, name);
     if (ahead.result == OpenResult::opened) {
-      ahead.file.read_ahead();
+      ahead.file.read_ahead(kMaxPlaylistBytes);
     } else if (ahead.result == OpenResult::no_resources && next_ > index) {
       // The system runs short: keep half of what is open ahead, so that the
       // merged playlist and the candidates to come find descriptors.
