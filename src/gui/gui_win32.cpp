@@ -170,7 +170,7 @@ void show_summary(const std::vector<AnchorRun>& run, Language language) {
   const Summary summary = summarize(run, language);
   std::vector<std::wstring> written;
   for (const AnchorRun& anchor : run) {
-    if (anchor.report.result == AnchorResult::written) {
+    if (was_written(anchor.report.result)) {
       written.push_back(full_path(anchor.report.merged_path));
     }
   }

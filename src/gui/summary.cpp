@@ -10,117 +10,122 @@ namespace {
 // The words of the dialog in one language. In each text, {0}, {1}, ... stand
 // for the values given with it, in order.
 struct Texts {
-  std::wstring_view written;         // {0} merged playlist, {1} how many merged
-  std::wstring_view left_out;        // {0} how many, {1} the details
-  std::wstring_view playlists_one;   // {0} = 1
-  std::wstring_view playlists_many;  // {0} > 1
-  std::wstring_view too_large;       // {0} name, {1} size, {2} the limit
-  std::wstring_view unreadable;      // {0} name
-  std::wstring_view more_inputs;     // {0} how many more
-  std::wstring_view not_a_wsr_path;  // {0} anchor
-  std::wstring_view no_folder_part;  // {0} anchor
-  std::wstring_view folder_missing;  // {0} anchor
-  std::wstring_view no_playlist;     // {0} merged playlist
-  std::wstring_view nothing_merged;  // {0} merged playlist, {1} the details
-  std::wstring_view split_large;     // {0} the limit
-  std::wstring_view free_unreadable;
-  std::wstring_view read_only;         // {0} merged playlist
-  std::wstring_view cannot_create;     // {0} merged playlist
-  std::wstring_view write_failed;      // {0} merged playlist
-  std::wstring_view out_of_resources;  // {0} merged playlist
-  std::wstring_view more_anchors;      // {0} how many more
-  std::wstring_view all_written_one;
-  std::wstring_view all_written_many;  // {0} how many
-  std::wstring_view some_written;      // {0} written, {1} of how many
-  std::wstring_view none_written;
-  std::wstring_view folder;  // {0} folder
-  std::wstring_view request_instruction;
-  std::wstring_view request_content;
-  std::wstring_view show_in_folder;
-  std::wstring_view play;
-  std::wstring_view separator;  // between details
+  NativeStringView written;         // {0} merged playlist, {1} how many merged
+  NativeStringView left_out;        // {0} how many, {1} the details
+  NativeStringView playlists_one;   // {0} = 1
+  NativeStringView playlists_many;  // {0} > 1
+  NativeStringView too_large;       // {0} name, {1} size, {2} the limit
+  NativeStringView unreadable;      // {0} name
+  NativeStringView more_inputs;     // {0} how many more
+  NativeStringView not_a_wsr_path;  // {0} anchor
+  NativeStringView no_folder_part;  // {0} anchor
+  NativeStringView folder_missing;  // {0} anchor
+  NativeStringView no_playlist;     // {0} merged playlist
+  NativeStringView nothing_merged;  // {0} merged playlist, {1} the details
+  NativeStringView split_large;     // {0} the limit
+  NativeStringView free_unreadable;
+  NativeStringView read_only;         // {0} merged playlist
+  NativeStringView cannot_create;     // {0} merged playlist
+  NativeStringView write_failed;      // {0} merged playlist
+  NativeStringView unflushed;
+  NativeStringView out_of_resources;  // {0} merged playlist
+  NativeStringView more_anchors;      // {0} how many more
+  NativeStringView all_written_one;
+  NativeStringView all_written_many;  // {0} how many
+  NativeStringView some_written;      // {0} written, {1} of how many
+  NativeStringView none_written;
+  NativeStringView folder;  // {0} folder
+  NativeStringView request_instruction;
+  NativeStringView request_content;
+  NativeStringView show_in_folder;
+  NativeStringView play;
+  NativeStringView separator;  // between details
 };
 
 constexpr Texts kEnglish = {
-    L"{0} written: {1} merged",
-    L", {0} left out ({1})",
-    L"{0} playlist",
-    L"{0} playlists",
-    L"{0}, {1} bytes: over {2}",
-    L"{0}: cannot be read",
-    L"and {0} more",
-    L"{0}: not a .wsr file, so nothing was merged. Choose .wsr files.",
-    L"{0}: the name has no folder, so nothing was merged. Pass the full path, such as "
-    L"C:\\Music\\game.wsr.",
-    L"{0}: its folder cannot be opened. Check that the folder exists and that you may read it.",
-    L"{0} not written: the folder holds no .m3u playlist. Only names ending in .m3u are merged "
-    L"(not .m3u8).",
-    L"{0} not written: no playlist could be merged ({1}).",
-    L" Split playlists over {0} bytes into smaller ones.",
-    L" Close the program that holds a playlist open, or check that you may read it, and try "
-    L"again.",
-    L"{0} not written: the existing {0} is read-only and was kept as it is. Clear Read-only in "
-    L"its Properties and try again.",
-    L"{0} not written: it cannot be created in this folder. Check that you may write to the "
-    L"folder and that no folder has this name; any earlier playlist is unchanged.",
-    L"{0} not written: writing it failed, and the earlier playlist was kept. Free some disk "
-    L"space and try again.",
-    L"{0} not written: the system ran short of memory or file handles, and the earlier playlist "
-    L"was kept. Close some programs and try again.",
-    L"...and {0} more.",
-    L"Playlist written",
-    L"{0} playlists written",
-    L"{0} of {1} playlists written",
-    L"Nothing was written",
-    L"Folder: {0}",
-    L"Choose .wsr files",
-    L"Right-click one or more .wsr files in Explorer and choose \"Merge playlists\", or drop "
-    L"them on this program. The playlists in each file's folder are merged into one playlist "
-    L"named after it.",
-    L"Show in folder",
-    L"Play",
-    L"; ",
+    M3U_NATIVE("{0} written: {1} merged"),
+    M3U_NATIVE(", {0} left out ({1})"),
+    M3U_NATIVE("{0} playlist"),
+    M3U_NATIVE("{0} playlists"),
+    M3U_NATIVE("{0}, {1} bytes: over {2}"),
+    M3U_NATIVE("{0}: cannot be read"),
+    M3U_NATIVE("and {0} more"),
+    M3U_NATIVE("{0}: not a .wsr file, so nothing was merged. Choose .wsr files."),
+    M3U_NATIVE("{0}: the name has no folder, so nothing was merged. Pass the full path, such as ")
+    M3U_NATIVE("C:\\Music\\game.wsr."),
+    M3U_NATIVE("{0}: its folder cannot be opened. Check that the folder exists and that you may read it."),
+    M3U_NATIVE("{0} not written: the folder holds no .m3u playlist. Only names ending in .m3u are merged ")
+    M3U_NATIVE("(not .m3u8)."),
+    M3U_NATIVE("{0} not written: no playlist could be merged ({1})."),
+    M3U_NATIVE(" Split playlists over {0} bytes into smaller ones."),
+    M3U_NATIVE(" Close the program that holds a playlist open, or check that you may read it, and try ")
+    M3U_NATIVE("again."),
+    M3U_NATIVE("{0} not written: the existing {0} is read-only and was kept as it is. Clear Read-only in ")
+    M3U_NATIVE("its Properties and try again."),
+    M3U_NATIVE("{0} not written: it cannot be created in this folder. Check that you may write to the ")
+    M3U_NATIVE("folder and that no folder has this name; any earlier playlist is unchanged."),
+    M3U_NATIVE("{0} not written: writing it failed, and the earlier playlist was kept. Free some disk ")
+    M3U_NATIVE("space and try again."),
+    M3U_NATIVE(" The disk did not confirm the new name: if the power fails soon, the earlier "
+               "playlist may come back."),
+    M3U_NATIVE("{0} not written: the system ran short of memory or file handles, and the earlier playlist ")
+    M3U_NATIVE("was kept. Close some programs and try again."),
+    M3U_NATIVE("...and {0} more."),
+    M3U_NATIVE("Playlist written"),
+    M3U_NATIVE("{0} playlists written"),
+    M3U_NATIVE("{0} of {1} playlists written"),
+    M3U_NATIVE("Nothing was written"),
+    M3U_NATIVE("Folder: {0}"),
+    M3U_NATIVE("Choose .wsr files"),
+    M3U_NATIVE("Right-click one or more .wsr files in Explorer and choose \"Merge playlists\", or drop ")
+    M3U_NATIVE("them on this program. The playlists in each file's folder are merged into one playlist ")
+    M3U_NATIVE("named after it."),
+    M3U_NATIVE("Show in folder"),
+    M3U_NATIVE("Play"),
+    M3U_NATIVE("; "),
 };
 
 constexpr Texts kJapanese = {
-    L"{0} を書き出しました: {1}を結合",
-    L"、{0} 個を除外 ({1})",
-    L"{0} 個のプレイリスト",
-    L"{0} 個のプレイリスト",
-    L"{0}、{1} バイト: {2} バイト超",
-    L"{0}: 読み込めません",
-    L"ほか {0} 個",
-    L"{0}: .wsr ファイルではないため、何も結合していません。.wsr ファイルを選んでください。",
-    L"{0}: フォルダーを含まない名前のため、何も結合していません。C:\\Music\\game.wsr "
-    L"のようにフル パスで渡してください。",
-    L"{0}: フォルダーを開けません。フォルダーがあり、読み取れることを確かめてください。",
-    L"{0} は書き出していません: フォルダーに .m3u プレイリストがありません。結合するのは名前が "
-    L".m3u で終わるものだけです (.m3u8 は対象外)。",
-    L"{0} は書き出していません: 結合できるプレイリストがありません ({1})。",
-    L"{0} バイトを超えるプレイリストは小さく分けてください。",
-    L"プレイリストを開いているプログラムを閉じるか、読み取れることを確かめてから、もう一度お試しく"
-    L"ださい。",
-    L"{0} は書き出していません: 既存の {0} が読み取り専用のため、そのまま残しました。プロパティで"
-    L"読み取り専用を外してから、もう一度お試しください。",
-    L"{0} は書き出していません: このフォルダーに作成できません。フォルダーに書き込めること、同じ"
-    L"名前のフォルダーがないことを確かめてください。以前のプレイリストは変わっていません。",
-    L"{0} は書き出していません: 書き込みに失敗したため、以前のプレイリストを残しました。ディスクの"
-    L"空きを増やしてから、もう一度お試しください。",
-    L"{0} は書き出していません: メモリまたはファイル ハンドルが足りないため、以前のプレイリストを"
-    L"残しました。ほかのプログラムを閉じてから、もう一度お試しください。",
-    L"...ほか {0} 件。",
-    L"プレイリストを書き出しました",
-    L"{0} 個のプレイリストを書き出しました",
-    L"{1} 個中 {0} 個のプレイリストを書き出しました",
-    L"何も書き出していません",
-    L"保存先: {0}",
-    L"wsr ファイル名を渡して下さい。",
-    L"エクスプローラーで .wsr ファイルを右クリックして [Merge playlists] "
-    L"を選ぶか、このプログラムにドロップしてください。各ファイルのフォルダーにあるプレイリストを、"
-    L"そのファイルの名前のプレイリスト 1 つにまとめます。",
-    L"フォルダーで表示",
-    L"再生",
-    L"; ",
+    M3U_NATIVE("{0} を書き出しました: {1}を結合"),
+    M3U_NATIVE("、{0} 個を除外 ({1})"),
+    M3U_NATIVE("{0} 個のプレイリスト"),
+    M3U_NATIVE("{0} 個のプレイリスト"),
+    M3U_NATIVE("{0}、{1} バイト: {2} バイト超"),
+    M3U_NATIVE("{0}: 読み込めません"),
+    M3U_NATIVE("ほか {0} 個"),
+    M3U_NATIVE("{0}: .wsr ファイルではないため、何も結合していません。.wsr ファイルを選んでください。"),
+    M3U_NATIVE("{0}: フォルダーを含まない名前のため、何も結合していません。C:\\Music\\game.wsr ")
+    M3U_NATIVE("のようにフル パスで渡してください。"),
+    M3U_NATIVE("{0}: フォルダーを開けません。フォルダーがあり、読み取れることを確かめてください。"),
+    M3U_NATIVE("{0} は書き出していません: フォルダーに .m3u プレイリストがありません。結合するのは名前が ")
+    M3U_NATIVE(".m3u で終わるものだけです (.m3u8 は対象外)。"),
+    M3U_NATIVE("{0} は書き出していません: 結合できるプレイリストがありません ({1})。"),
+    M3U_NATIVE("{0} バイトを超えるプレイリストは小さく分けてください。"),
+    M3U_NATIVE("プレイリストを開いているプログラムを閉じるか、読み取れることを確かめてから、もう一度お試しく")
+    M3U_NATIVE("ださい。"),
+    M3U_NATIVE("{0} は書き出していません: 既存の {0} が読み取り専用のため、そのまま残しました。プロパティで")
+    M3U_NATIVE("読み取り専用を外してから、もう一度お試しください。"),
+    M3U_NATIVE("{0} は書き出していません: このフォルダーに作成できません。フォルダーに書き込めること、同じ")
+    M3U_NATIVE("名前のフォルダーがないことを確かめてください。以前のプレイリストは変わっていません。"),
+    M3U_NATIVE("{0} は書き出していません: 書き込みに失敗したため、以前のプレイリストを残しました。ディスクの")
+    M3U_NATIVE("空きを増やしてから、もう一度お試しください。"),
+    M3U_NATIVE("ディスクが新しい名前の書き込みを確認できなかったため、すぐに電源が切れると以前の"
+               "プレイリストに戻ることがあります。"),
+    M3U_NATIVE("{0} は書き出していません: メモリまたはファイル ハンドルが足りないため、以前のプレイリストを")
+    M3U_NATIVE("残しました。ほかのプログラムを閉じてから、もう一度お試しください。"),
+    M3U_NATIVE("...ほか {0} 件。"),
+    M3U_NATIVE("プレイリストを書き出しました"),
+    M3U_NATIVE("{0} 個のプレイリストを書き出しました"),
+    M3U_NATIVE("{1} 個中 {0} 個のプレイリストを書き出しました"),
+    M3U_NATIVE("何も書き出していません"),
+    M3U_NATIVE("保存先: {0}"),
+    M3U_NATIVE("wsr ファイル名を渡して下さい。"),
+    M3U_NATIVE("エクスプローラーで .wsr ファイルを右クリックして [Merge playlists] ")
+    M3U_NATIVE("を選ぶか、このプログラムにドロップしてください。各ファイルのフォルダーにあるプレイリストを、")
+    M3U_NATIVE("そのファイルの名前のプレイリスト 1 つにまとめます。"),
+    M3U_NATIVE("フォルダーで表示"),
+    M3U_NATIVE("再生"),
+    M3U_NATIVE("; "),
 };
 
 const Texts& texts(Language language) {
@@ -128,11 +133,11 @@ const Texts& texts(Language language) {
 }
 
 // `pattern` with {0}, {1}, ... replaced by `values`.
-std::wstring fill(std::wstring_view pattern, std::initializer_list<std::wstring_view> values) {
-  std::wstring text;
+NativeString fill(NativeStringView pattern, std::initializer_list<NativeStringView> values) {
+  NativeString text;
   for (std::size_t i = 0; i < pattern.size(); ++i) {
-    const std::size_t index = i + 2 < pattern.size() && pattern[i] == L'{' && pattern[i + 2] == L'}'
-                                  ? std::size_t(pattern[i + 1] - L'0')
+    const std::size_t index = i + 2 < pattern.size() && pattern[i] == NativeChar('{') && pattern[i + 2] == NativeChar('}')
+                                  ? std::size_t(pattern[i + 1] - NativeChar('0'))
                                   : values.size();
     if (index < values.size()) {
       text += values.begin()[index];
@@ -144,24 +149,24 @@ std::wstring fill(std::wstring_view pattern, std::initializer_list<std::wstring_
   return text;
 }
 
-std::wstring count_of_playlists(const Texts& words, std::size_t count) {
+NativeString count_of_playlists(const Texts& words, std::size_t count) {
   return fill(count == 1 ? words.playlists_one : words.playlists_many, {grouped(count)});
 }
 
 // The part of a path after its last backslash.
-std::wstring_view file_name(std::wstring_view path) {
-  return path.substr(path.find_last_of(L'\\') + 1);
+NativeStringView file_name(NativeStringView path) {
+  return path.substr(path.find_last_of(platform::kDirectorySeparator) + 1);
 }
 
-std::wstring_view folder_of(std::wstring_view path) {
-  return path.substr(0, path.find_last_of(L'\\') + 1);
+NativeStringView folder_of(NativeStringView path) {
+  return path.substr(0, path.find_last_of(platform::kDirectorySeparator) + 1);
 }
 
 // The inputs left out, up to three of them by name: "huge.m3u, 40,960 bytes:
 // over 32,768; and 2 more".
-std::wstring left_out_details(const Texts& words, const MergeReport& report) {
+NativeString left_out_details(const Texts& words, const MergeReport& report) {
   constexpr std::size_t kNamed = 3;
-  std::wstring details;
+  NativeString details;
   std::size_t left_out = 0;
   for (const InputReport& input : report.inputs) {
     if (input.result != InputResult::too_large && input.result != InputResult::unreadable) continue;
@@ -191,18 +196,18 @@ bool any_input(const MergeReport& report, InputResult result) {
                      [result](const InputReport& input) { return input.result == result; });
 }
 
-std::wstring written_line(const Texts& words, const MergeReport& report, std::wstring_view name) {
-  std::wstring line = fill(words.written, {name, count_of_playlists(words, merged_count(report))});
+NativeString written_line(const Texts& words, const MergeReport& report, NativeStringView name) {
+  NativeString line = fill(words.written, {name, count_of_playlists(words, merged_count(report))});
   const std::size_t left_out = count_left_out(report);
   if (left_out > 0)
     line += fill(words.left_out, {grouped(left_out), left_out_details(words, report)});
   return line;
 }
 
-std::wstring nothing_merged_line(const Texts& words, const MergeReport& report,
-                                 std::wstring_view name) {
+NativeString nothing_merged_line(const Texts& words, const MergeReport& report,
+                                 NativeStringView name) {
   if (report.inputs.empty()) return fill(words.no_playlist, {name});
-  std::wstring line = fill(words.nothing_merged, {name, left_out_details(words, report)});
+  NativeString line = fill(words.nothing_merged, {name, left_out_details(words, report)});
   if (any_input(report, InputResult::too_large)) {
     line += fill(words.split_large, {grouped(kMaxPlaylistBytes)});
   }
@@ -211,11 +216,13 @@ std::wstring nothing_merged_line(const Texts& words, const MergeReport& report,
 }
 
 // The line for one anchor; `name` names its merged playlist.
-std::wstring anchor_line(const Texts& words, const AnchorRun& run, std::wstring_view name) {
+NativeString anchor_line(const Texts& words, const AnchorRun& run, NativeStringView name) {
   const MergeReport& report = run.report;
   switch (report.result) {
     case AnchorResult::written:
       return written_line(words, report, name);
+    case AnchorResult::written_unflushed:
+      return written_line(words, report, name) + NativeString(words.unflushed);
     case AnchorResult::not_a_wsr_path:
       return fill(words.not_a_wsr_path, {run.anchor});
     case AnchorResult::no_folder_part:
@@ -239,15 +246,15 @@ std::wstring anchor_line(const Texts& words, const AnchorRun& run, std::wstring_
 // How much a line needs the user's attention: 0 for a playlist written
 // whole, 1 for one written with inputs left out, 2 for one not written.
 int attention(const MergeReport& report) {
-  if (report.result != AnchorResult::written) return 2;
-  return count_left_out(report) > 0 ? 1 : 0;
+  if (!was_written(report.result)) return 2;
+  return count_left_out(report) > 0 || report.result == AnchorResult::written_unflushed ? 1 : 0;
 }
 
 // The one folder every anchor's playlist is in, or nothing when they differ.
-std::wstring_view shared_folder(const std::vector<AnchorRun>& run) {
-  std::wstring_view folder;
+NativeStringView shared_folder(const std::vector<AnchorRun>& run) {
+  NativeStringView folder;
   for (const AnchorRun& anchor : run) {
-    const std::wstring_view own = folder_of(anchor.report.merged_path);
+    const NativeStringView own = folder_of(anchor.report.merged_path);
     if (own.empty()) continue;  // refused before it was named
     if (!folder.empty() && own != folder) return {};
     folder = own;
@@ -255,25 +262,26 @@ std::wstring_view shared_folder(const std::vector<AnchorRun>& run) {
   return folder;
 }
 
-std::wstring instruction(const Texts& words, std::size_t written, std::size_t total) {
-  if (written == 0) return std::wstring(words.none_written);
+NativeString instruction(const Texts& words, std::size_t written, std::size_t total) {
+  if (written == 0) return NativeString(words.none_written);
   if (written < total) return fill(words.some_written, {grouped(written), grouped(total)});
-  return written == 1 ? std::wstring(words.all_written_one)
+  return written == 1 ? NativeString(words.all_written_one)
                       : fill(words.all_written_many, {grouped(written)});
 }
 
 }  // namespace
 
-std::wstring grouped(std::uint64_t value) {
-  std::wstring digits = std::to_wstring(value);
-  for (std::size_t i = digits.size(); i > 3; i -= 3) digits.insert(i - 3, 1, L',');
+NativeString grouped(std::uint64_t value) {
+  const std::string decimal = std::to_string(value);
+  NativeString digits(decimal.begin(), decimal.end());
+  for (std::size_t i = digits.size(); i > 3; i -= 3) digits.insert(i - 3, 1, NativeChar(','));
   return digits;
 }
 
 Summary summarize(const std::vector<AnchorRun>& run, Language language) {
   const Texts& words = texts(language);
   Summary summary;
-  const std::wstring_view folder = shared_folder(run);
+  const NativeStringView folder = shared_folder(run);
   std::vector<std::size_t> order(run.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
   std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
@@ -281,17 +289,17 @@ Summary summarize(const std::vector<AnchorRun>& run, Language language) {
   });
   std::size_t written = 0;
   for (const AnchorRun& anchor : run) {
-    written += anchor.report.result == AnchorResult::written ? 1 : 0;
+    written += was_written(anchor.report.result) ? 1 : 0;
     summary.left_out = summary.left_out || attention(anchor.report) == 1;
   }
   for (std::size_t shown = 0; shown < order.size() && shown < kLinesShown; ++shown) {
     const AnchorRun& anchor = run[order[shown]];
-    const std::wstring_view path = anchor.report.merged_path;
-    if (!summary.content.empty()) summary.content += L'\n';
+    const NativeStringView path = anchor.report.merged_path;
+    if (!summary.content.empty()) summary.content += NativeChar('\n');
     summary.content += anchor_line(words, anchor, folder.empty() ? path : file_name(path));
   }
   if (order.size() > kLinesShown) {
-    summary.content += L'\n';
+    summary.content += NativeChar('\n');
     summary.content += fill(words.more_anchors, {grouped(order.size() - kLinesShown)});
   }
   summary.outcome = written == 0           ? Outcome::none_written
@@ -302,18 +310,18 @@ Summary summarize(const std::vector<AnchorRun>& run, Language language) {
   return summary;
 }
 
-std::wstring request_instruction(Language language) {
-  return std::wstring(texts(language).request_instruction);
+NativeString request_instruction(Language language) {
+  return NativeString(texts(language).request_instruction);
 }
 
-std::wstring request_content(Language language) {
-  return std::wstring(texts(language).request_content);
+NativeString request_content(Language language) {
+  return NativeString(texts(language).request_content);
 }
 
-std::wstring show_in_folder_label(Language language) {
-  return std::wstring(texts(language).show_in_folder);
+NativeString show_in_folder_label(Language language) {
+  return NativeString(texts(language).show_in_folder);
 }
 
-std::wstring play_label(Language language) { return std::wstring(texts(language).play); }
+NativeString play_label(Language language) { return NativeString(texts(language).play); }
 
 }  // namespace m3umerge::gui

@@ -16,7 +16,7 @@ enum class Language { english, japanese };
 
 // One anchor of a run and what its merge did.
 struct AnchorRun {
-  std::wstring anchor;
+  NativeString anchor;
   MergeReport report;
 };
 
@@ -24,10 +24,10 @@ enum class Outcome { all_written, some_written, none_written };
 
 struct Summary {
   Outcome outcome = Outcome::none_written;
-  bool left_out = false;     // some written playlist left an input out
-  std::wstring instruction;  // the headline
-  std::wstring content;      // one line per anchor, those that need attention first
-  std::wstring footer;       // the folder of the results, when they share one
+  bool left_out = false;  // a written playlist left an input out, or may not survive a power cut
+  NativeString instruction;  // the headline
+  NativeString content;      // one line per anchor, those that need attention first
+  NativeString footer;       // the folder of the results, when they share one
 };
 
 // At most this many anchors get a line of their own; a last line counts the rest.
@@ -37,14 +37,14 @@ inline constexpr std::size_t kLinesShown = 12;
 Summary summarize(const std::vector<AnchorRun>& run, Language language);
 
 // The headline and text shown when the program is started without anchors.
-std::wstring request_instruction(Language language);
-std::wstring request_content(Language language);
+NativeString request_instruction(Language language);
+NativeString request_content(Language language);
 
 // The labels of the dialog's own buttons.
-std::wstring show_in_folder_label(Language language);
-std::wstring play_label(Language language);
+NativeString show_in_folder_label(Language language);
+NativeString play_label(Language language);
 
 // `value` in decimal with a comma between groups of three digits: 40,960.
-std::wstring grouped(std::uint64_t value);
+NativeString grouped(std::uint64_t value);
 
 }  // namespace m3umerge::gui

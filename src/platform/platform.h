@@ -80,6 +80,9 @@ struct FileIdentity {
   }
 };
 
+// Whether a symbolic link is examined itself or followed to what it reaches.
+enum class Links { not_followed, followed };
+
 // Names of directory entries, stored back to back to keep large folders small,
 // each with a mark for entries that are symbolic links.
 class NameList {
@@ -126,10 +129,10 @@ class Directory {
   // cannot be read.
   bool list_files(bool (*wanted)(NativeStringView name), NameList& names) const;
 
-  // The identity of the entry `name` itself (a link is not followed), or
-  // nothing when there is no such entry, it cannot be examined or the system
-  // gives it no known identity.
-  std::optional<FileIdentity> identify(NativeStringView name) const;
+  // The identity of the entry `name` itself, or of the file it reaches when
+  // `links` is followed; nothing when there is no such entry (or it leads
+  // nowhere), it cannot be examined or the system gives it no known identity.
+  std::optional<FileIdentity> identify(NativeStringView name, Links links) const;
 
   // Sets `stored` to `name` with its last step (what follows its last "/")
   // replaced by the name the entry it reaches is stored under, where the two
@@ -213,6 +216,8 @@ class InputFile {
   std::uint64_t size_ = 0;
 };
 
+enum class CommitResult { failed, replaced, unflushed_folder };
+
 // A file written under a temporary name in its directory and moved to its
 // final name by commit() only after every byte reached the disk. Until then
 // whatever stands at the final name is untouched; the temporary file is
@@ -253,8 +258,10 @@ class AtomicFile {
   // failure the final name keeps what it held and the temporary file is
   // removed; except where, on Windows, a file in use had to be moved aside
   // and could not be put back: then both files are kept, the earlier one
-  // under a temporary name.
-  bool commit();
+  // under a temporary name. CommitResult::unflushed_folder: the file is in
+  // place, but the folder that records the new name could not be flushed,
+  // so a power cut may still undo the replace.
+  CommitResult commit();
 
   // Removes the temporary file; the final name keeps what it held.
   void discard();

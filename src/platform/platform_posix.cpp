@@ -336,11 +336,10 @@ bool Directory::list_files(bool (*wanted)(NativeStringView name), NameList& name
   }
 }
 
-std::optional<FileIdentity> Directory::identify(NativeStringView name) const {
+std::optional<FileIdentity> Directory::identify(NativeStringView name, Links links) const {
   struct stat status {};
-  if (::fstatat(handle_, NativeString(name).c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
-    return std::nullopt;
-  }
+  const int flags = links == Links::followed ? 0 : AT_SYMLINK_NOFOLLOW;
+  if (::fstatat(handle_, NativeString(name).c_str(), &status, flags) != 0) return std::nullopt;
   return FileIdentity{std::uint64_t(status.st_dev), std::uint64_t(status.st_ino)};
 }
 
@@ -494,9 +493,9 @@ bool AtomicFile::create(const Directory& directory, NativeStringView name) {
   return false;
 }
 
-bool AtomicFile::commit() {
+CommitResult AtomicFile::commit() {
   // A failed write has removed the file already.
-  if (!is_open() || !flush_buffer()) return false;
+  if (!is_open() || !flush_buffer()) return CommitResult::failed;
   // Every byte is written: the file may now become readable to others.
   bool done = true;
   if (replaced_owner_) {
@@ -524,11 +523,10 @@ bool AtomicFile::commit() {
   }
   if (!done) {
     discard();
-    return false;
+    return CommitResult::failed;
   }
   // The rename itself reaches the disk with the directory.
-  (void)flush_to_disk(directory_fd);
-  return true;
+  return flush_to_disk(directory_fd) ? CommitResult::replaced : CommitResult::unflushed_folder;
 }
 
 void AtomicFile::discard() {

@@ -649,8 +649,10 @@ bool Directory::list_files(bool (*wanted)(NativeStringView name), NameList& name
   return ::GetLastError() == ERROR_NO_MORE_FILES;
 }
 
-std::optional<FileIdentity> Directory::identify(NativeStringView name) const {
-  const FileHandle file = open_entry(resolve(*this, name), 0);
+std::optional<FileIdentity> Directory::identify(NativeStringView name, Links links) const {
+  const DWORD flags = links == Links::followed ? FILE_FLAG_BACKUP_SEMANTICS : kEntryItself;
+  const FileHandle file(::CreateFileW(resolve(*this, name).c_str(), 0, kShareAll, nullptr,
+                                      OPEN_EXISTING, flags, nullptr));
   if (!file.is_open()) return std::nullopt;
   const FileIdentity identity = identity_of(file.get());
   if (!identity.known()) return std::nullopt;
@@ -794,13 +796,13 @@ bool AtomicFile::create(const Directory& directory, NativeStringView name) {
   return false;
 }
 
-bool AtomicFile::commit() {
+CommitResult AtomicFile::commit() {
   // A failed write has removed the file already.
-  if (!is_open() || !flush_buffer()) return false;
+  if (!is_open() || !flush_buffer()) return CommitResult::failed;
   const HANDLE file = as_handle(handle_);
   if (!::FlushFileBuffers(file) || !keep_permissions(file, name_)) {
     discard();
-    return false;
+    return CommitResult::failed;
   }
   // The console handler waits for the replace: Ctrl+C then finds either
   // the temporary file, which it removes, or none.
@@ -813,7 +815,9 @@ bool AtomicFile::commit() {
   handle_ = kNoHandle;
   pending_path = nullptr;
   temporary_name_.clear();
-  return moved == Moved::in_place;
+  // The rename is recorded in the file system's journal: there is no folder
+  // to flush.
+  return moved == Moved::in_place ? CommitResult::replaced : CommitResult::failed;
 }
 
 void AtomicFile::discard() {

@@ -6,11 +6,9 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "playlist/candidates.h"
 
 namespace m3umerge {
-
-// A playlist larger than this is left out of the merge.
-inline constexpr std::size_t kMaxPlaylistBytes = 32768;
 
 // Merges the ".m3u" playlists beside the anchor, a path to a ".wsr" file
 // (which is never opened), into the playlist named after it: same folder,
@@ -23,7 +21,8 @@ inline constexpr std::size_t kMaxPlaylistBytes = 32768;
 // Each candidate's name is printed before it is read. A candidate that
 // cannot be read whole or holds more than kMaxPlaylistBytes is skipped.
 //
-// Returns true when a merged playlist was written completely. Returns false
+// Returns true when a merged playlist was written completely (also when its
+// folder could not be flushed after it was put in place). Returns false
 // when the anchor is not a ".wsr" path with a directory part, when nothing
 // could be merged, when memory or file descriptors ran out, or when the
 // merged playlist could not be written or flushed; it then stays byte for
@@ -45,6 +44,8 @@ enum class InputResult {
 // What became of the merged playlist of one anchor.
 enum class AnchorResult {
   written,           // written completely
+  written_unflushed,  // written completely and in place, but its folder could not
+                      // be flushed: a power cut may still bring the earlier one back
   not_a_wsr_path,    // refused: the anchor's name does not end in ".wsr"
   no_folder_part,    // refused: the anchor has no folder part
   folder_missing,    // refused: the folder cannot be opened or listed
@@ -63,8 +64,8 @@ struct InputReport {
 };
 
 // What one merge did, in the order it did it. Inputs marked converted or
-// copied went into a merged playlist that is kept only when `result` is
-// written.
+// copied went into a merged playlist that is kept only when `result` says
+// it was written (was_written).
 struct MergeReport {
   AnchorResult result = AnchorResult::not_a_wsr_path;
   // The merged playlist: the anchor's folder as given and the playlist's
@@ -77,6 +78,11 @@ struct MergeReport {
 // Does exactly what merge_playlists(anchor) does, listing included, and
 // fills `report` with what came of it. Returns true when it was written.
 bool merge_playlists(NativeStringView anchor, MergeReport& report);
+
+// Whether `result` says that a merged playlist was written.
+constexpr bool was_written(AnchorResult result) {
+  return result == AnchorResult::written || result == AnchorResult::written_unflushed;
+}
 
 // How many of `report`'s inputs were merged.
 std::size_t merged_count(const MergeReport& report);
