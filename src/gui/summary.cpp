@@ -24,9 +24,9 @@ struct Texts {
   NativeStringView nothing_merged;  // {0} merged playlist, {1} the details
   NativeStringView split_large;     // {0} the limit
   NativeStringView free_unreadable;
-  NativeStringView read_only;         // {0} merged playlist
-  NativeStringView cannot_create;     // {0} merged playlist
-  NativeStringView write_failed;      // {0} merged playlist
+  NativeStringView read_only;      // {0} merged playlist
+  NativeStringView cannot_create;  // {0} merged playlist
+  NativeStringView write_failed;   // {0} merged playlist
   NativeStringView unflushed;
   NativeStringView out_of_resources;  // {0} merged playlist
   NativeStringView more_anchors;      // {0} how many more
@@ -52,24 +52,30 @@ constexpr Texts kEnglish = {
     M3U_NATIVE("and {0} more"),
     M3U_NATIVE("{0}: not a .wsr file, so nothing was merged. Choose .wsr files."),
     M3U_NATIVE("{0}: the name has no folder, so nothing was merged. Pass the full path, such as ")
-    M3U_NATIVE("C:\\Music\\game.wsr."),
-    M3U_NATIVE("{0}: its folder cannot be opened. Check that the folder exists and that you may read it."),
-    M3U_NATIVE("{0} not written: the folder holds no .m3u playlist. Only names ending in .m3u are merged ")
-    M3U_NATIVE("(not .m3u8)."),
+        M3U_NATIVE("C:\\Music\\game.wsr."),
+    M3U_NATIVE(
+        "{0}: its folder cannot be opened. Check that the folder exists and that you may read it."),
+    M3U_NATIVE(
+        "{0} not written: the folder holds no .m3u playlist. Only names ending in .m3u are merged ")
+        M3U_NATIVE("(not .m3u8)."),
     M3U_NATIVE("{0} not written: no playlist could be merged ({1})."),
     M3U_NATIVE(" Split playlists over {0} bytes into smaller ones."),
-    M3U_NATIVE(" Close the program that holds a playlist open, or check that you may read it, and try ")
-    M3U_NATIVE("again."),
-    M3U_NATIVE("{0} not written: the existing {0} is read-only and was kept as it is. Clear Read-only in ")
-    M3U_NATIVE("its Properties and try again."),
-    M3U_NATIVE("{0} not written: it cannot be created in this folder. Check that you may write to the ")
-    M3U_NATIVE("folder and that no folder has this name; any earlier playlist is unchanged."),
-    M3U_NATIVE("{0} not written: writing it failed, and the earlier playlist was kept. Free some disk ")
-    M3U_NATIVE("space and try again."),
+    M3U_NATIVE(
+        " Close the program that holds a playlist open, or check that you may read it, and try ")
+        M3U_NATIVE("again."),
+    M3U_NATIVE(
+        "{0} not written: the existing {0} is read-only and was kept as it is. Clear Read-only in ")
+        M3U_NATIVE("its Properties and try again."),
+    M3U_NATIVE(
+        "{0} not written: it cannot be created in this folder. Check that you may write to the ")
+        M3U_NATIVE("folder and that no folder has this name; any earlier playlist is unchanged."),
+    M3U_NATIVE(
+        "{0} not written: writing it failed, and the earlier playlist was kept. Free some disk ")
+        M3U_NATIVE("space and try again."),
     M3U_NATIVE(" The disk did not confirm the new name: if the power fails soon, the earlier "
                "playlist may come back."),
-    M3U_NATIVE("{0} not written: the system ran short of memory or file handles, and the earlier playlist ")
-    M3U_NATIVE("was kept. Close some programs and try again."),
+    M3U_NATIVE("{0} not written: the system ran short of memory or file handles, and the earlier "
+               "playlist ") M3U_NATIVE("was kept. Close some programs and try again."),
     M3U_NATIVE("...and {0} more."),
     M3U_NATIVE("Playlist written"),
     M3U_NATIVE("{0} playlists written"),
@@ -77,9 +83,10 @@ constexpr Texts kEnglish = {
     M3U_NATIVE("Nothing was written"),
     M3U_NATIVE("Folder: {0}"),
     M3U_NATIVE("Choose .wsr files"),
-    M3U_NATIVE("Right-click one or more .wsr files in Explorer and choose \"Merge playlists\", or drop ")
-    M3U_NATIVE("them on this program. The playlists in each file's folder are merged into one playlist ")
-    M3U_NATIVE("named after it."),
+    M3U_NATIVE("Right-click one or more .wsr files in Explorer and choose \"Merge playlists\", or "
+               "drop ") M3U_NATIVE(
+        "them on this program. The playlists in each file's folder are merged into one playlist ")
+        M3U_NATIVE("named after it."),
     M3U_NATIVE("Show in folder"),
     M3U_NATIVE("Play"),
     M3U_NATIVE("; "),
@@ -93,26 +100,32 @@ constexpr Texts kJapanese = {
     M3U_NATIVE("{0}、{1} バイト: {2} バイト超"),
     M3U_NATIVE("{0}: 読み込めません"),
     M3U_NATIVE("ほか {0} 個"),
-    M3U_NATIVE("{0}: .wsr ファイルではないため、何も結合していません。.wsr ファイルを選んでください。"),
+    M3U_NATIVE(
+        "{0}: .wsr ファイルではないため、何も結合していません。.wsr ファイルを選んでください。"),
     M3U_NATIVE("{0}: フォルダーを含まない名前のため、何も結合していません。C:\\Music\\game.wsr ")
-    M3U_NATIVE("のようにフル パスで渡してください。"),
+        M3U_NATIVE("のようにフル パスで渡してください。"),
     M3U_NATIVE("{0}: フォルダーを開けません。フォルダーがあり、読み取れることを確かめてください。"),
-    M3U_NATIVE("{0} は書き出していません: フォルダーに .m3u プレイリストがありません。結合するのは名前が ")
-    M3U_NATIVE(".m3u で終わるものだけです (.m3u8 は対象外)。"),
+    M3U_NATIVE(
+        "{0} は書き出していません: フォルダーに .m3u プレイリストがありません。結合するのは名前が ")
+        M3U_NATIVE(".m3u で終わるものだけです (.m3u8 は対象外)。"),
     M3U_NATIVE("{0} は書き出していません: 結合できるプレイリストがありません ({1})。"),
     M3U_NATIVE("{0} バイトを超えるプレイリストは小さく分けてください。"),
-    M3U_NATIVE("プレイリストを開いているプログラムを閉じるか、読み取れることを確かめてから、もう一度お試しく")
-    M3U_NATIVE("ださい。"),
-    M3U_NATIVE("{0} は書き出していません: 既存の {0} が読み取り専用のため、そのまま残しました。プロパティで")
-    M3U_NATIVE("読み取り専用を外してから、もう一度お試しください。"),
-    M3U_NATIVE("{0} は書き出していません: このフォルダーに作成できません。フォルダーに書き込めること、同じ")
-    M3U_NATIVE("名前のフォルダーがないことを確かめてください。以前のプレイリストは変わっていません。"),
-    M3U_NATIVE("{0} は書き出していません: 書き込みに失敗したため、以前のプレイリストを残しました。ディスクの")
-    M3U_NATIVE("空きを増やしてから、もう一度お試しください。"),
+    M3U_NATIVE("プレイリストを開いているプログラムを閉じるか、読み取れることを確かめてから、もう一"
+               "度お試しく") M3U_NATIVE("ださい。"),
+    M3U_NATIVE("{0} は書き出していません: 既存の {0} "
+               "が読み取り専用のため、そのまま残しました。プロパティで")
+        M3U_NATIVE("読み取り専用を外してから、もう一度お試しください。"),
+    M3U_NATIVE("{0} は書き出していません: "
+               "このフォルダーに作成できません。フォルダーに書き込めること、同じ") M3U_NATIVE(
+        "名前のフォルダーがないことを確かめてください。以前のプレイリストは変わっていません。"),
+    M3U_NATIVE("{0} は書き出していません: "
+               "書き込みに失敗したため、以前のプレイリストを残しました。ディスクの")
+        M3U_NATIVE("空きを増やしてから、もう一度お試しください。"),
     M3U_NATIVE("ディスクが新しい名前の書き込みを確認できなかったため、すぐに電源が切れると以前の"
                "プレイリストに戻ることがあります。"),
-    M3U_NATIVE("{0} は書き出していません: メモリまたはファイル ハンドルが足りないため、以前のプレイリストを")
-    M3U_NATIVE("残しました。ほかのプログラムを閉じてから、もう一度お試しください。"),
+    M3U_NATIVE("{0} は書き出していません: メモリまたはファイル "
+               "ハンドルが足りないため、以前のプレイリストを")
+        M3U_NATIVE("残しました。ほかのプログラムを閉じてから、もう一度お試しください。"),
     M3U_NATIVE("...ほか {0} 件。"),
     M3U_NATIVE("プレイリストを書き出しました"),
     M3U_NATIVE("{0} 個のプレイリストを書き出しました"),
@@ -121,8 +134,9 @@ constexpr Texts kJapanese = {
     M3U_NATIVE("保存先: {0}"),
     M3U_NATIVE("wsr ファイル名を渡して下さい。"),
     M3U_NATIVE("エクスプローラーで .wsr ファイルを右クリックして [Merge playlists] ")
-    M3U_NATIVE("を選ぶか、このプログラムにドロップしてください。各ファイルのフォルダーにあるプレイリストを、")
-    M3U_NATIVE("そのファイルの名前のプレイリスト 1 つにまとめます。"),
+        M3U_NATIVE("を選ぶか、このプログラムにドロップしてください。各ファイルのフォルダーにあるプ"
+                   "レイリストを、")
+            M3U_NATIVE("そのファイルの名前のプレイリスト 1 つにまとめます。"),
     M3U_NATIVE("フォルダーで表示"),
     M3U_NATIVE("再生"),
     M3U_NATIVE("; "),
@@ -136,9 +150,10 @@ const Texts& texts(Language language) {
 NativeString fill(NativeStringView pattern, std::initializer_list<NativeStringView> values) {
   NativeString text;
   for (std::size_t i = 0; i < pattern.size(); ++i) {
-    const std::size_t index = i + 2 < pattern.size() && pattern[i] == NativeChar('{') && pattern[i + 2] == NativeChar('}')
-                                  ? std::size_t(pattern[i + 1] - NativeChar('0'))
-                                  : values.size();
+    const std::size_t index =
+        i + 2 < pattern.size() && pattern[i] == NativeChar('{') && pattern[i + 2] == NativeChar('}')
+            ? std::size_t(pattern[i + 1] - NativeChar('0'))
+            : values.size();
     if (index < values.size()) {
       text += values.begin()[index];
       i += 2;

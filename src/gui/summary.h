@@ -24,7 +24,7 @@ enum class Outcome { all_written, some_written, none_written };
 
 struct Summary {
   Outcome outcome = Outcome::none_written;
-  bool left_out = false;  // a written playlist left an input out, or may not survive a power cut
+  bool left_out = false;     // a written playlist left an input out, or may not survive a power cut
   NativeString instruction;  // the headline
   NativeString content;      // one line per anchor, those that need attention first
   NativeString footer;       // the folder of the results, when they share one

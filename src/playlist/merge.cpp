@@ -126,8 +126,8 @@ AnchorResult merge(NativeStringView anchor, MergeReport& report) {
       candidates.stop_reading();
       continue;
     }
-    input.result = has_utf8_signature(candidate->content) ? InputResult::copied
-                                                          : InputResult::converted;
+    input.result =
+        has_utf8_signature(candidate->content) ? InputResult::copied : InputResult::converted;
     input.size = candidate->size;
   }
   if (failure) return ended(report, *failure);

@@ -43,17 +43,17 @@ enum class InputResult {
 
 // What became of the merged playlist of one anchor.
 enum class AnchorResult {
-  written,           // written completely
+  written,            // written completely
   written_unflushed,  // written completely and in place, but its folder could not
                       // be flushed: a power cut may still bring the earlier one back
-  not_a_wsr_path,    // refused: the anchor's name does not end in ".wsr"
-  no_folder_part,    // refused: the anchor has no folder part
-  folder_missing,    // refused: the folder cannot be opened or listed
-  nothing_readable,  // no playlist could be merged; nothing was written
-  read_only,         // an earlier merged playlist is read-only; it is kept
-  cannot_create,     // the merged playlist cannot be created in the folder
-  write_failed,      // a write or the flush failed; the earlier playlist is kept
-  out_of_resources,  // memory or file handles ran out; the earlier playlist is kept
+  not_a_wsr_path,     // refused: the anchor's name does not end in ".wsr"
+  no_folder_part,     // refused: the anchor has no folder part
+  folder_missing,     // refused: the folder cannot be opened or listed
+  nothing_readable,   // no playlist could be merged; nothing was written
+  read_only,          // an earlier merged playlist is read-only; it is kept
+  cannot_create,      // the merged playlist cannot be created in the folder
+  write_failed,       // a write or the flush failed; the earlier playlist is kept
+  out_of_resources,   // memory or file handles ran out; the earlier playlist is kept
 };
 
 struct InputReport {

@@ -1,0 +1,204 @@
+#include "gui/summary.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace m3umerge::gui {
+namespace {
+
+const NativeString kFolder = NativeString(M3U_NATIVE("music")) + platform::kDirectorySeparator;
+
+InputReport input(NativeStringView name, InputResult result, std::uint64_t size = 0) {
+  return {NativeString(name), result, size};
+}
+
+// A run of one anchor, game.wsr in kFolder, that ended in `result`.
+AnchorRun anchor(AnchorResult result, std::vector<InputReport> inputs = {},
+                 NativeStringView name = M3U_NATIVE("game")) {
+  AnchorRun run{kFolder + NativeString(name) + M3U_NATIVE(".wsr"), {}};
+  run.report.result = result;
+  run.report.merged_path = kFolder + NativeString(name) + M3U_NATIVE(".m3u");
+  run.report.inputs = std::move(inputs);
+  return run;
+}
+
+std::string shown(const NativeString& text) {
+  return testing::PrintToString(std::basic_string<NativeChar>(text));
+}
+
+TEST(Summary, SaysWhatBecameOfOneAnchorInBothLanguages) {
+  const InputReport merged = input(M3U_NATIVE("a.m3u"), InputResult::converted, 10);
+  const InputReport copied = input(M3U_NATIVE("b.m3u"), InputResult::copied, 10);
+  const InputReport big = input(M3U_NATIVE("big.m3u"), InputResult::too_large, 40960);
+  const InputReport gone = input(M3U_NATIVE("gone.m3u"), InputResult::unreadable);
+  const struct {
+    AnchorRun run;
+    bool attention;  // written, but with something to look at
+    NativeString english;
+    NativeString japanese;
+  } cases[] = {
+      {anchor(AnchorResult::written, {merged}), false,
+       M3U_NATIVE("game.m3u written: 1 playlist merged"),
+       M3U_NATIVE("game.m3u を書き出しました: 1 個のプレイリストを結合")},
+      {anchor(AnchorResult::written, {merged, big, copied, gone}), true,
+       M3U_NATIVE("game.m3u written: 2 playlists merged, 2 left out (big.m3u, 40,960 bytes: over "
+                  "32,768; gone.m3u: cannot be read)"),
+       M3U_NATIVE(
+           "game.m3u を書き出しました: 2 個のプレイリストを結合、2 個を除外 (big.m3u、40,960 "
+           "バイト: 32,768 バイト超; gone.m3u: 読み込めません)")},
+      {anchor(AnchorResult::written, {merged, gone, gone, gone, gone, gone}), true,
+       M3U_NATIVE("game.m3u written: 1 playlist merged, 5 left out (gone.m3u: cannot be read; "
+                  "gone.m3u: cannot be read; gone.m3u: cannot be read; and 2 more)"),
+       M3U_NATIVE(
+           "game.m3u を書き出しました: 1 個のプレイリストを結合、5 個を除外 (gone.m3u: "
+           "読み込めません; gone.m3u: 読み込めません; gone.m3u: 読み込めません; ほか 2 個)")},
+      {anchor(AnchorResult::written_unflushed, {merged, copied}), true,
+       M3U_NATIVE("game.m3u written: 2 playlists merged The disk did not confirm the new name: if "
+                  "the power fails soon, the earlier playlist may come back."),
+       M3U_NATIVE(
+           "game.m3u を書き出しました: 2 個のプレイリストを結合ディスクが新しい名前の書き込み"
+           "を確認できなかったため、すぐに電源が切れると以前のプレイリストに戻ることがあります"
+           "。")},
+      {anchor(AnchorResult::nothing_readable), false,
+       M3U_NATIVE("game.m3u not written: the folder holds no .m3u playlist. Only names ending in "
+                  ".m3u are merged (not .m3u8)."),
+       M3U_NATIVE(
+           "game.m3u は書き出していません: フォルダーに .m3u プレイリストがありません。結合す"
+           "るのは名前が .m3u で終わるものだけです (.m3u8 は対象外)。")},
+      {anchor(AnchorResult::nothing_readable, {big}), false,
+       M3U_NATIVE("game.m3u not written: no playlist could be merged (big.m3u, 40,960 bytes: over "
+                  "32,768). Split playlists over 32,768 bytes into smaller ones."),
+       M3U_NATIVE("game.m3u は書き出していません: 結合できるプレイリストがありません (big.m3u、"
+                  "40,960 バイト: 32,768 バイト超)。32,768 バイトを超えるプレイリストは小さく分けて"
+                  "ください。")},
+      {anchor(AnchorResult::nothing_readable, {gone}), false,
+       M3U_NATIVE("game.m3u not written: no playlist could be merged (gone.m3u: cannot be read). "
+                  "Close the program that holds a playlist open, or check that you may read it, "
+                  "and try again."),
+       M3U_NATIVE(
+           "game.m3u は書き出していません: 結合できるプレイリストがありません (gone.m3u: "
+           "読み込めません)。プレイリストを開いているプログラムを閉じるか、読み取れることを確"
+           "かめてから、もう一度お試しください。")},
+      {anchor(AnchorResult::read_only, {merged}), false,
+       M3U_NATIVE("game.m3u not written: the existing game.m3u is read-only and was kept as it is. "
+                  "Clear Read-only in its Properties and try again."),
+       M3U_NATIVE("game.m3u は書き出していません: 既存の game.m3u が読み取り専用のため、そのまま残"
+                  "しました。プロパティで読み取り専用を外してから、もう一度お試しください。")},
+      {anchor(AnchorResult::cannot_create, {merged}), false,
+       M3U_NATIVE("game.m3u not written: it cannot be created in this folder. Check that you may "
+                  "write to the folder and that no folder has this name; any earlier playlist is "
+                  "unchanged."),
+       M3U_NATIVE(
+           "game.m3u は書き出していません: このフォルダーに作成できません。フォルダーに書き込"
+           "めること、同じ名前のフォルダーがないことを確かめてください。以前のプレイリストは"
+           "変わっていません。")},
+      {anchor(AnchorResult::write_failed, {merged}), false,
+       M3U_NATIVE("game.m3u not written: writing it failed, and the earlier playlist was kept. "
+                  "Free some disk space and try again."),
+       M3U_NATIVE("game.m3u は書き出していません: 書き込みに失敗したため、以前のプレイリストを残し"
+                  "ました。ディスクの空きを増やしてから、もう一度お試しください。")},
+      {anchor(AnchorResult::out_of_resources), false,
+       M3U_NATIVE("game.m3u not written: the system ran short of memory or file handles, and the "
+                  "earlier playlist was kept. Close some programs and try again."),
+       M3U_NATIVE("game.m3u は書き出していません: メモリまたはファイル ハンドルが足りないため、以前"
+                  "のプレイリストを残しました。ほかのプログラムを閉じてから、もう一度お試しくださ"
+                  "い。")},
+  };
+  for (const auto& c : cases) {
+    const std::vector<AnchorRun> run = {c.run};
+    const Summary english = summarize(run, Language::english);
+    EXPECT_EQ(english.content, c.english) << shown(c.english);
+    EXPECT_EQ(summarize(run, Language::japanese).content, c.japanese) << shown(c.japanese);
+    const bool written = was_written(c.run.report.result);
+    EXPECT_EQ(english.outcome, written ? Outcome::all_written : Outcome::none_written);
+    EXPECT_EQ(english.instruction,
+              written ? M3U_NATIVE("Playlist written") : M3U_NATIVE("Nothing was written"));
+    EXPECT_EQ(english.footer, written ? M3U_NATIVE("Folder: ") + kFolder : NativeString());
+    EXPECT_EQ(english.left_out, c.attention) << shown(c.english);
+  }
+}
+
+TEST(Summary, NamesRefusedAnchorsAsGiven) {
+  const NativeString elsewhere = NativeString(M3U_NATIVE("x")) + platform::kDirectorySeparator;
+  const struct {
+    AnchorResult result;
+    NativeString anchor;
+    NativeString english;
+    NativeString japanese;
+  } cases[] = {
+      {AnchorResult::not_a_wsr_path, M3U_NATIVE("list.txt"),
+       M3U_NATIVE("list.txt: not a .wsr file, so nothing was merged. Choose .wsr files."),
+       M3U_NATIVE("list.txt: .wsr ファイルではないため、何も結合していません。.wsr ファイルを選ん"
+                  "でください。")},
+      {AnchorResult::no_folder_part, M3U_NATIVE("game.wsr"),
+       M3U_NATIVE("game.wsr: the name has no folder, so nothing was merged. Pass the full path, "
+                  "such as C:\\Music\\game.wsr."),
+       M3U_NATIVE("game.wsr: フォルダーを含まない名前のため、何も結合していません。C:\\Music\\game."
+                  "wsr のようにフル パスで渡してください。")},
+      {AnchorResult::folder_missing, elsewhere + M3U_NATIVE("g.wsr"),
+       elsewhere + M3U_NATIVE("g.wsr: its folder cannot be opened. Check that the folder exists "
+                              "and that you may read it."),
+       elsewhere + M3U_NATIVE("g.wsr: フォルダーを開けません。フォルダーがあり、読み取れることを確"
+                              "かめてください。")},
+  };
+  for (const auto& c : cases) {
+    AnchorRun run{c.anchor, {}};
+    run.report.result = c.result;
+    EXPECT_EQ(summarize({run}, Language::english).content, c.english) << shown(c.english);
+    EXPECT_EQ(summarize({run}, Language::japanese).content, c.japanese) << shown(c.japanese);
+  }
+}
+
+TEST(Summary, PutsWhatNeedsAttentionFirstAndCountsTheRest) {
+  const InputReport merged = input(M3U_NATIVE("a.m3u"), InputResult::converted, 1);
+  const InputReport gone = input(M3U_NATIVE("gone.m3u"), InputResult::unreadable);
+  const std::vector<AnchorRun> mixed = {
+      anchor(AnchorResult::written, {merged}, M3U_NATIVE("one")),
+      anchor(AnchorResult::written, {merged, gone}, M3U_NATIVE("two")),
+      anchor(AnchorResult::write_failed, {merged}, M3U_NATIVE("three")),
+  };
+  Summary summary = summarize(mixed, Language::english);
+  EXPECT_EQ(summary.outcome, Outcome::some_written);
+  EXPECT_EQ(summary.instruction, M3U_NATIVE("2 of 3 playlists written"));
+  EXPECT_EQ(summarize(mixed, Language::japanese).instruction,
+            M3U_NATIVE("3 個中 2 個のプレイリストを書き出しました"));
+  EXPECT_EQ(summary.content,
+            M3U_NATIVE("three.m3u not written: writing it failed, and the earlier playlist was "
+                       "kept. Free some disk space and try again.\n"
+                       "two.m3u written: 1 playlist merged, 1 left out (gone.m3u: cannot be "
+                       "read)\n"
+                       "one.m3u written: 1 playlist merged"));
+  EXPECT_TRUE(summary.left_out);
+
+  // Results in other folders are named by their whole path, and past the
+  // lines shown the rest are counted.
+  std::vector<AnchorRun> many(kLinesShown + 1002, anchor(AnchorResult::written, {merged}));
+  many.back().report.merged_path =
+      NativeString(M3U_NATIVE("other")) + platform::kDirectorySeparator + M3U_NATIVE("game.m3u");
+  summary = summarize(many, Language::english);
+  EXPECT_EQ(summary.outcome, Outcome::all_written);
+  EXPECT_EQ(summary.instruction, M3U_NATIVE("1,014 playlists written"));
+  EXPECT_EQ(summarize(many, Language::japanese).instruction,
+            M3U_NATIVE("1,014 個のプレイリストを書き出しました"));
+  EXPECT_FALSE(summary.left_out);
+  EXPECT_EQ(summary.footer, M3U_NATIVE(""));
+  NativeString expected;
+  for (std::size_t i = 0; i < kLinesShown; ++i) {
+    expected += kFolder + M3U_NATIVE("game.m3u written: 1 playlist merged\n");
+  }
+  EXPECT_EQ(summary.content, expected + M3U_NATIVE("...and 1,002 more."));
+  EXPECT_TRUE(
+      summarize(many, Language::japanese).content.ends_with(M3U_NATIVE("\n...ほか 1,002 件。")));
+}
+
+TEST(Summary, GroupsDigitsByThousands) {
+  EXPECT_EQ(grouped(0), M3U_NATIVE("0"));
+  EXPECT_EQ(grouped(999), M3U_NATIVE("999"));
+  EXPECT_EQ(grouped(1000), M3U_NATIVE("1,000"));
+  EXPECT_EQ(grouped(18446744073709551615u), M3U_NATIVE("18,446,744,073,709,551,615"));
+}
+
+}  // namespace
+}  // namespace m3umerge::gui
