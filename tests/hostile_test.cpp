@@ -12,6 +12,7 @@
 
 #include "platform/platform.h"
 #include "playlist/merge.h"
+#include "support/failing_flush.h"
 #include "support/files.h"
 #include "support/process.h"
 
@@ -202,6 +203,43 @@ TEST(Resources, RunningOutOfMemoryAnywhereKeepsTheEarlierPlaylistAndLeavesNothin
     EXPECT_FALSE(merged) << allowed;
     EXPECT_EQ(read_file(dir / M3U_NATIVE("game.m3u")), "old") << allowed;
     EXPECT_EQ(test::entry_names(dir.path()).size(), 3u + kEmpty) << allowed;
+  }
+}
+
+TEST(Resources, AFailedFlushKeepsTheEarlierPlaylistOrSaysWhatMayBeLost) {
+#if defined(_WIN32)
+  constexpr int kFlushes = 1;  // the file; the rename is journalled
+#else
+  constexpr int kFlushes = 2;  // the file, then its folder after the rename
+#endif
+  const std::string merged = kSignature + "a\r\n";
+  const struct {
+    int failing;  // which flush fails; 0: none
+    AnchorResult result;
+    std::string playlist;
+  } cases[] = {
+      {0, AnchorResult::written, merged},
+      {1, AnchorResult::write_failed, "old"},
+      {2, AnchorResult::written_unflushed, merged},
+  };
+  for (const auto& c : cases) {
+    if (c.failing > kFlushes) continue;
+    TempDir dir;
+    write_file(dir / M3U_NATIVE("a.m3u"), "a");
+    write_file(dir / M3U_NATIVE("game.m3u"), "old");
+    MergeReport report;
+    int flushes = 0;
+    {
+      const SilencedStdout silence;
+      const test::FailingFlush failing(c.failing);
+      EXPECT_EQ(merge_playlists(dir.prefix() + M3U_NATIVE("game.wsr"), report),
+                c.result != AnchorResult::write_failed);
+      flushes = failing.count();
+    }
+    EXPECT_EQ(report.result, c.result) << c.failing;
+    EXPECT_EQ(flushes, c.failing == 1 ? 1 : kFlushes) << c.failing;
+    EXPECT_EQ(read_file(dir / M3U_NATIVE("game.m3u")), c.playlist) << c.failing;
+    EXPECT_EQ(test::entry_names(dir.path()).size(), 2u) << c.failing;
   }
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,18 @@ ToolRun run_tool(const std::vector<NativeString>& arguments, std::string_view in
 // Runs a POSIX shell command line in which $TOOL names the tool; returns its
 // exit status.
 int shell(const std::string& command);
+
+struct ChildRun {
+  bool finished = false;  // it exited by itself before the deadline
+  int exit_code = -1;     // when it finished
+  std::string output;     // what it wrote to descriptor 3
+};
+
+// Runs `body` in a forked child whose only descriptors are the standard
+// streams and, as descriptor 3, a pipe to the caller; its result is the
+// child's exit status. A child still running after `seconds` is killed, so
+// that a call that hangs fails the test instead of stalling the suite.
+ChildRun run_in_child(const std::function<int()>& body, unsigned seconds = 20);
 #endif
 
 }  // namespace m3umerge::test

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -69,6 +70,32 @@ ToolRun run_tool(const std::vector<NativeString>& arguments, std::string_view in
 int shell(const std::string& command) {
   const int status = std::system(("TOOL='" M3UMERGE_TOOL_PATH "'; " + command).c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+ChildRun run_in_child(const std::function<int()>& body, unsigned seconds) {
+  ChildRun run;
+  int report[2];
+  if (::pipe(report) != 0) return run;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::alarm(seconds);
+    if (::dup2(report[1], 3) != 3) ::_exit(127);
+    ::syscall(SYS_close_range, 4u, ~0u, 0u);
+    ::_exit(body());
+  }
+  ::close(report[1]);
+  char buffer[4096];
+  for (ssize_t got = 0; (got = ::read(report[0], buffer, sizeof buffer)) != 0;) {
+    if (got < 0 && errno != EINTR) break;
+    if (got > 0) run.output.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(report[0]);
+  int status = 0;
+  if (child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+    run.finished = true;
+    run.exit_code = WEXITSTATUS(status);
+  }
+  return run;
 }
 
 }  // namespace m3umerge::test
