@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "playlist/merge.h"
+#include "support/windows1252.h"
 
 namespace fs = std::filesystem;
 
@@ -38,35 +39,10 @@ std::string upper(std::string text) {
   return text;
 }
 
-std::string utf8_of(char32_t c) {
-  std::string out;
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-  return out;
-}
-
 // The text a playlist contributes, CR LF included.
 std::string model_text(const std::string& content) {
-  static const char32_t chart80[32] = {
-      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
   if (content.compare(0, 3, kSignature) == 0) return content.substr(3) + "\r\n";
-  std::string out;
-  for (const char c : content) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte == 0) break;
-    out += utf8_of(byte >= 0x80 && byte < 0xA0 ? chart80[byte - 0x80] : byte);
-  }
-  return out + "\r\n";
+  return m3umerge::test::windows1252_as_utf8(content) + "\r\n";
 }
 
 std::string content_of(FuzzedDataProvider& input) {
@@ -105,6 +81,12 @@ struct Workspace {
     folder = pattern;
     std::FILE* capture = std::tmpfile();
     if (capture == nullptr || ::dup2(::fileno(capture), STDOUT_FILENO) < 0) std::abort();
+  }
+  Workspace(const Workspace&) = delete;
+  Workspace& operator=(const Workspace&) = delete;
+  ~Workspace() {
+    std::error_code error;
+    fs::remove_all(folder, error);
   }
   void clear() const {
     for (const auto& entry : fs::directory_iterator(folder)) fs::remove_all(entry.path());

@@ -8,15 +8,9 @@
 #include <string>
 
 #include "playlist/text.h"
+#include "support/windows1252.h"
 
 namespace {
-
-// Bytes 80 to 9F in Windows-1252, as the code page's chart lists them; the
-// five unassigned places are the C1 controls of the same value.
-constexpr char32_t kChart80[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                   0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                                   0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                   0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 // Strict UTF-8 decoding: any malformed sequence ends the fuzzer.
 std::u32string decode(const std::string& utf8) {
@@ -55,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::u32string expected;
   for (const unsigned char byte : bytes) {
     if (byte == 0) break;
-    expected += (byte >= 0x80 && byte < 0xA0) ? kChart80[byte - 0x80] : char32_t(byte);
+    expected += m3umerge::test::windows1252_code_point(byte);
   }
   if (decode(m3umerge::windows1252_to_utf8(bytes)) != expected) std::abort();
 

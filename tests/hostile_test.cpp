@@ -369,37 +369,87 @@ TEST(HostileFolders, PipesAndDevicesAreNeitherWaitedOnNorRead) {
   TempDir dir;
   ASSERT_EQ(::mkfifo((dir / "pipe.m3u").c_str(), 0644), 0);  // and no writer: reads give 0
   test::fs::create_symlink("/dev/null", dir / "null.m3u");
-  platform::Directory directory;
-  ASSERT_TRUE(directory.open(dir.prefix()));
-  for (const char* name : {"pipe.m3u", "null.m3u"}) {
-    platform::InputFile file;
-    std::vector<unsigned char> content;
-    EXPECT_FALSE(file.open(directory, name) == platform::OpenResult::opened &&
-                 file.read(kMaxPlaylistBytes, content))
-        << name;
-  }
+  // An open that waits for a writer ends the child, not the suite.
+  const auto run = test::run_in_child(
+      [&] {
+        platform::Directory directory;
+        if (!directory.open(dir.prefix())) return 2;
+        for (const char* name : {"pipe.m3u", "null.m3u"}) {
+          platform::InputFile file;
+          std::vector<unsigned char> content;
+          if (file.open(directory, name) == platform::OpenResult::opened &&
+              file.read(kMaxPlaylistBytes, content)) {
+            return 1;
+          }
+        }
+        return 0;
+      },
+      10);
+  EXPECT_TRUE(run.finished) << "an open or read waited";
+  EXPECT_EQ(run.exit_code, 0) << "a pipe or device was read as a playlist";
 }
+
+// A child process of the test; killed and waited for if it still runs when
+// this goes.
+class ChildProcess {
+ public:
+  explicit ChildProcess(pid_t pid) : pid_(pid) {}
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  ~ChildProcess() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    (void)::waitpid(pid_, nullptr, 0);
+  }
+  pid_t pid() const { return pid_; }
+  // Whether it has ended, with `status`, within `milliseconds`.
+  bool ended(int& status, int milliseconds = 0) {
+    for (int waited = 0; pid_ > 0; waited += 5) {
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) pid_ = -1;
+      if (pid_ <= 0 || waited >= milliseconds) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return pid_ <= 0;
+  }
+
+ private:
+  pid_t pid_;
+};
 
 TEST(HostileFolders, InterruptingAMergeLeavesTheEarlierPlaylistAndNothingElse) {
   const std::string tool = M3UMERGE_TOOL_PATH;
+  // A tool that has gone must not end the test as it writes to the pause.
+  const auto previous = std::signal(SIGPIPE, SIG_IGN);
+  const struct {
+    int signal_number;
+    bool ignored;  // as under nohup: the tool goes on and merges
+  } cases[] = {
+      {SIGHUP, false}, {SIGINT, false}, {SIGQUIT, false}, {SIGTERM, false}, {SIGHUP, true}};
   // A folder that fits in the files read ahead, and one that does not.
   for (const int playlists : {10, 40}) {
     TempDir dir;
-    write_file(dir / "game.m3u", "old");
-    for (int i = 0; i < playlists; ++i) write_file(dir / (std::to_string(i) + ".m3u"), "x");
+    std::string merged = kSignature;
+    for (int i = 0; i < playlists; ++i) {
+      write_file(dir / (std::to_string(i) + ".m3u"), "x");
+      merged += "x\r\n";
+    }
     const std::string anchor = dir.prefix() + "game.wsr";
-    for (const int signal_number : {SIGHUP, SIGINT, SIGQUIT, SIGTERM}) {
+    for (const auto& c : cases) {
+      const std::string row = "signal " + std::to_string(c.signal_number) +
+                              (c.ignored ? " ignored, " : ", ") + std::to_string(playlists);
+      write_file(dir / "game.m3u", "old");
       // The tool stops right after creating its temporary file, until a
       // byte comes through this pipe: the signal arrives at that moment.
       int pause[2];
       ASSERT_EQ(::pipe(pause), 0);
-      const pid_t child = ::fork();
-      if (child == 0) {
+      ChildProcess child(::fork());
+      if (child.pid() == 0) {
         const rlimit no_core{0, 0};
         ::setrlimit(RLIMIT_CORE, &no_core);
         ::close(pause[1]);
         const int null_device = ::open("/dev/null", O_WRONLY);
         ::dup2(null_device, STDOUT_FILENO);
+        if (c.ignored) std::signal(c.signal_number, SIG_IGN);
         ::setenv("M3UMERGE_PAUSE_FD", std::to_string(pause[0]).c_str(), 1);
         ::setenv("LD_PRELOAD", M3UMERGE_PAUSE_LIBRARY, 1);
         ::setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
@@ -408,28 +458,35 @@ TEST(HostileFolders, InterruptingAMergeLeavesTheEarlierPlaylistAndNothingElse) {
       }
       ::close(pause[0]);
       std::string temporary;
-      for (int wait = 0; wait < 2000 && temporary.empty(); ++wait) {
+      int status = 0;
+      for (int wait = 0; wait < 2000 && temporary.empty() && !child.ended(status); ++wait) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
         for (const auto& name : test::entry_names(dir.path())) {
           if (name.starts_with(".m3umerge-")) temporary = name;
         }
       }
-      EXPECT_EQ(temporary.size(), 30u) << temporary;  // ".m3umerge-", 16 random digits, ".tmp"
-      struct stat status {};
+      if (temporary.empty()) ::close(pause[1]);
+      ASSERT_EQ(temporary.size(), 30u) << row << ": the tool never paused";
+      struct stat created {};
       // Private while it is written, although the playlist it replaces is not.
-      EXPECT_EQ(::stat((dir / temporary).c_str(), &status), 0);
-      EXPECT_EQ(status.st_mode & 0777, 0600u);
-      ::kill(child, signal_number);
+      EXPECT_EQ(::stat((dir / temporary).c_str(), &created), 0);
+      EXPECT_EQ(created.st_mode & 0777, 0600u);
+      ::kill(child.pid(), c.signal_number);
       EXPECT_EQ(::write(pause[1], "", 1), 1);
       ::close(pause[1]);
-      int child_status = 0;
-      ASSERT_EQ(::waitpid(child, &child_status, 0), child);
-      EXPECT_TRUE(WIFSIGNALED(child_status) && WTERMSIG(child_status) == signal_number)
-          << "signal " << signal_number << ", status " << child_status;
-      EXPECT_EQ(read_file(dir / "game.m3u"), "old");
-      EXPECT_EQ(test::entry_names(dir.path()).size(), playlists + 1u);
+      ASSERT_TRUE(child.ended(status, 10000)) << row << ": the tool did not end";
+      if (c.ignored) {
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << row << ", status " << status;
+        EXPECT_EQ(read_file(dir / "game.m3u"), merged) << row;
+      } else {
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal_number)
+            << row << ", status " << status;
+        EXPECT_EQ(read_file(dir / "game.m3u"), "old") << row;
+      }
+      EXPECT_EQ(test::entry_names(dir.path()).size(), playlists + 1u) << row;
     }
   }
+  std::signal(SIGPIPE, previous);
 }
 
 #if defined(__linux__)
@@ -489,29 +546,33 @@ TEST(HostileFolders, WithoutArgumentsAClosedStandardInputOrATerminalEndsCleanly)
   EXPECT_EQ(screen, messages);
 }
 
-TEST(HostileFolders, WithoutArgumentsWaitsUntilALineArrives) {
+TEST(HostileFolders, WithoutArgumentsAsksFirstThenWaitsUntilALineArrives) {
+  TempDir dir;
+  const std::string output = (dir.path() / "output").string();
   int input[2];
   ASSERT_EQ(::pipe(input), 0);
-  const pid_t child = ::fork();
-  if (child == 0) {
+  ChildProcess child(::fork());
+  if (child.pid() == 0) {
     ::dup2(input[0], STDIN_FILENO);
     ::close(input[0]);
     ::close(input[1]);
-    const int null_device = ::open("/dev/null", O_WRONLY);
-    ::dup2(null_device, STDOUT_FILENO);
+    // A file, which the C library buffers fully.
+    const int file = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(file, STDOUT_FILENO);
     ::execl(M3UMERGE_TOOL_PATH, M3UMERGE_TOOL_PATH, nullptr);
     ::_exit(127);
   }
   ::close(input[0]);
-  // An open, empty input: a window started by a double click stays open.
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // An open, empty input: a window started by a double click stays open,
+  // with the request already shown.
   int status = 0;
-  EXPECT_EQ(::waitpid(child, &status, WNOHANG), 0) << "ended without waiting";
+  EXPECT_FALSE(child.ended(status, 300)) << "ended without waiting";
+  EXPECT_EQ(read_file(output), "wsr ファイル名を渡して下さい。\n何かキーを押すと終了します。\n");
   const auto previous = std::signal(SIGPIPE, SIG_IGN);  // in case it has gone
   (void)!::write(input[1], "\n", 1);
   std::signal(SIGPIPE, previous);
   ::close(input[1]);
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(child.ended(status, 10000));
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 #endif

@@ -10,6 +10,15 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+#else
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "support/process.h"
 #endif
 
 namespace m3umerge {
@@ -109,6 +118,23 @@ TEST(MergePlaylists, NeverTakesTheMergedPlaylistAsInputWhateverItsCase) {
   ASSERT_TRUE(merge_playlists(dir.prefix() + M3U_NATIVE("GAME.wsr")));
   ASSERT_TRUE(merge_playlists(dir.prefix() + M3U_NATIVE("GAME.wsr")));
   EXPECT_EQ(read_file(dir / M3U_NATIVE("GAME.m3u")), kSignature + "a\r\n");
+
+  // Nor under another name of its file, nor as a link to its name before it
+  // exists.
+  TempDir linked;
+  write_file(linked / M3U_NATIVE("a.m3u"), "a");
+  const NativeString anchor = linked.prefix() + M3U_NATIVE("game.wsr");
+  std::error_code no_links;
+  test::fs::create_symlink(M3U_NATIVE("game.m3u"), linked / M3U_NATIVE("to-game.m3u"), no_links);
+  for (int run = 1; run <= 2; ++run) {
+    MergeReport report;
+    ASSERT_TRUE(merge_playlists(anchor, report));
+    EXPECT_EQ(read_file(linked / M3U_NATIVE("game.m3u")), kSignature + "a\r\n") << run;
+    const std::vector<InputReport> inputs = {{M3U_NATIVE("a.m3u"), InputResult::converted, 1}};
+    EXPECT_EQ(report.inputs, inputs) << run;
+    test::fs::create_hard_link(linked / M3U_NATIVE("game.m3u"), linked / M3U_NATIVE("hard.m3u"),
+                               no_links);
+  }
 }
 
 TEST(MergePlaylists, LeavesAPlaylistThatCannotBeReplacedUntouched) {
@@ -124,6 +150,34 @@ TEST(MergePlaylists, LeavesAPlaylistThatCannotBeReplacedUntouched) {
   EXPECT_TRUE(test::fs::is_directory(dir / M3U_NATIVE("taken.m3u")));
   EXPECT_EQ(test::entry_names(dir.path()),
             (Names{M3U_NATIVE("a.m3u"), M3U_NATIVE("locked.m3u"), M3U_NATIVE("taken.m3u")}));
+#if !defined(_WIN32)
+  // Another user's playlist that this one may not write, in a folder that
+  // this one may write: replacing it would take it from its owner.
+  if (::geteuid() != 0) {
+    std::printf("note: not root, so a playlist of another user was not tried\n");
+    return;
+  }
+  constexpr uid_t kOtherUser = 65534;
+  write_file(dir / "shared.m3u", "theirs");
+  ASSERT_EQ(::chmod((dir / "shared.m3u").c_str(), 0644), 0);
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+  const auto run = test::run_in_child([&] {
+    const int null_device = ::open("/dev/null", O_WRONLY);
+    if (::dup2(null_device, STDOUT_FILENO) < 0 || ::setgroups(0, nullptr) != 0 ||
+        ::setgid(kOtherUser) != 0 || ::setuid(kOtherUser) != 0) {
+      return 2;
+    }
+    MergeReport report;
+    return merge_playlists(dir.prefix() + "shared.wsr", report) ? 1
+           : report.result == AnchorResult::read_only           ? 0
+                                                                : 3;
+  });
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(read_file(dir / "shared.m3u"), "theirs");
+  struct stat status {};
+  ASSERT_EQ(::stat((dir / "shared.m3u").c_str(), &status), 0);
+  EXPECT_EQ(status.st_uid, 0u);
+#endif
 }
 
 TEST(MergePlaylists, ListsOnlyNamesEndingInM3u) {
@@ -202,6 +256,9 @@ TEST(MergeReport, SaysWhyNothingWasWritten) {
   TempDir dir;
   TempDir big;
   write_file(big / M3U_NATIVE("big.m3u"), std::string(kMaxPlaylistBytes + 1, 'b'));
+  TempDir taken;
+  write_file(taken / M3U_NATIVE("small.m3u"), "s");
+  test::fs::create_directory(taken / M3U_NATIVE("game.m3u"));
   const NativeString missing =
       dir.prefix() + M3U_NATIVE("missing") + platform::kDirectorySeparator + M3U_NATIVE("x.wsr");
   const struct {
@@ -214,6 +271,8 @@ TEST(MergeReport, SaysWhyNothingWasWritten) {
       {missing, AnchorResult::folder_missing},
       {dir.prefix() + M3U_NATIVE("game.wsr"), AnchorResult::nothing_readable},
       {big.prefix() + M3U_NATIVE("game.wsr"), AnchorResult::nothing_readable},
+      // A folder stands at the merged playlist's name.
+      {taken.prefix() + M3U_NATIVE("game.wsr"), AnchorResult::cannot_create},
   };
   for (const auto& c : cases) {
     MergeReport report;

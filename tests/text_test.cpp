@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "support/windows1252.h"
+
 #if defined(_WIN32)
 #include <windows.h>
 #endif
@@ -13,19 +15,10 @@
 namespace m3umerge {
 namespace {
 
+using test::windows1252_code_point;
+
 std::span<const unsigned char> bytes_of(const std::string& text) {
   return {reinterpret_cast<const unsigned char*>(text.data()), text.size()};
-}
-
-// The Windows-1252 meaning of each byte, written out on its own: 80-9F from
-// the code page's table (the five empty places as C1 controls), everything
-// else as the code point of the same value.
-char32_t windows1252_code_point(unsigned char byte) {
-  static const char32_t k80to9F[32] = {U'€', 0x81, U'‚', U'ƒ', U'„', U'…', U'†', U'‡',
-                                       U'ˆ', U'‰', U'Š', U'‹', U'Œ', 0x8D, U'Ž', 0x8F,
-                                       0x90, U'‘', U'’', U'“', U'”', U'•', U'–', U'—',
-                                       U'˜', U'™', U'š', U'›', U'œ', 0x9D, U'ž', U'Ÿ'};
-  return byte >= 0x80 && byte < 0xA0 ? k80to9F[byte - 0x80] : byte;
 }
 
 // Decodes well-formed UTF-8 of up to three bytes per code point.
@@ -88,6 +81,7 @@ TEST(Windows1252ToUtf8, ConvertsTheKnownVectors) {
       {"\x99", "\xE2\x84\xA2"},
       {"\xC3\xA9", "\xC3\x83\xC2\xA9"},  // UTF-8 without signature is converted again
       {std::string("A\0B", 3), "A"},
+      {std::string("A\0", 2), "A"},  // a zero as the last byte is cut too
       {std::string("\xFF\xFE#\0E\0", 6), "\xC3\xBF\xC3\xBE#"},
       {"", ""},
       {"a\r\nb\nc\r\n", "a\r\nb\nc\r\n"},

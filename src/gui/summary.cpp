@@ -84,9 +84,8 @@ constexpr Texts kEnglish = {
     M3U_NATIVE("Folder: {0}"),
     M3U_NATIVE("Choose .wsr files"),
     M3U_NATIVE("Right-click one or more .wsr files in Explorer and choose \"Merge playlists\", or "
-               "drop ") M3U_NATIVE(
-        "them on this program. The playlists in each file's folder are merged into one playlist ")
-        M3U_NATIVE("named after it."),
+               "drop ") M3U_NATIVE("them on this program. The playlists in each file's folder are "
+                                   "merged into one playlist ") M3U_NATIVE("named after it."),
     M3U_NATIVE("Show in folder"),
     M3U_NATIVE("Play"),
     M3U_NATIVE("; "),
@@ -116,8 +115,9 @@ constexpr Texts kJapanese = {
                "が読み取り専用のため、そのまま残しました。プロパティで")
         M3U_NATIVE("読み取り専用を外してから、もう一度お試しください。"),
     M3U_NATIVE("{0} は書き出していません: "
-               "このフォルダーに作成できません。フォルダーに書き込めること、同じ") M3U_NATIVE(
-        "名前のフォルダーがないことを確かめてください。以前のプレイリストは変わっていません。"),
+               "このフォルダーに作成できません。フォルダーに書き込めること、同じ")
+        M3U_NATIVE(
+            "名前のフォルダーがないことを確かめてください。以前のプレイリストは変わっていません。"),
     M3U_NATIVE("{0} は書き出していません: "
                "書き込みに失敗したため、以前のプレイリストを残しました。ディスクの")
         M3U_NATIVE("空きを増やしてから、もう一度お試しください。"),
@@ -133,10 +133,9 @@ constexpr Texts kJapanese = {
     M3U_NATIVE("何も書き出していません"),
     M3U_NATIVE("保存先: {0}"),
     M3U_NATIVE("wsr ファイル名を渡して下さい。"),
-    M3U_NATIVE("エクスプローラーで .wsr ファイルを右クリックして [Merge playlists] ")
-        M3U_NATIVE("を選ぶか、このプログラムにドロップしてください。各ファイルのフォルダーにあるプ"
-                   "レイリストを、")
-            M3U_NATIVE("そのファイルの名前のプレイリスト 1 つにまとめます。"),
+    M3U_NATIVE("エクスプローラーで .wsr ファイルを右クリックして [Merge playlists] ") M3U_NATIVE(
+        "を選ぶか、このプログラムにドロップしてください。各ファイルのフォルダーにあるプ"
+        "レイリストを、") M3U_NATIVE("そのファイルの名前のプレイリスト 1 つにまとめます。"),
     M3U_NATIVE("フォルダーで表示"),
     M3U_NATIVE("再生"),
     M3U_NATIVE("; "),
