@@ -10,7 +10,6 @@ namespace {
 
 using platform::OpenResult;
 
-constexpr NativeStringView kPlaylistExtension = M3U_NATIVE(".m3u");
 // How many candidates are kept open, their reading under way, at most.
 constexpr std::size_t kReadAhead = 32;
 

@@ -15,6 +15,9 @@ namespace m3umerge {
 // A playlist larger than this is left out of the merge.
 inline constexpr std::size_t kMaxPlaylistBytes = 32768;
 
+// What the name of every playlist ends in, in any letter case.
+inline constexpr NativeStringView kPlaylistExtension = M3U_NATIVE(".m3u");
+
 // What came of reading one candidate.
 enum class CandidateRead {
   content,       // read whole: `content` holds its bytes

@@ -1,77 +1,24 @@
 #include "playlist/merge.h"
 
 #include <algorithm>
-#include <cassert>
 #include <memory>
 #include <new>
 #include <optional>
 #include <span>
 
-#include "platform/ascii_case.h"
-#include "playlist/candidates.h"
+#include "playlist/anchor.h"
 #include "playlist/text.h"
 
 namespace m3umerge {
 namespace {
 
-constexpr NativeStringView kAnchorExtension = M3U_NATIVE(".wsr");
-constexpr NativeStringView kPlaylistExtension = M3U_NATIVE(".m3u");
 constexpr std::string_view kLineEnd = "\r\n";
 
-// Where the pieces of one anchor path lead.
-struct MergeTarget {
-  NativeString directory;    // up to and including the last separator
-  NativeString merged_name;  // the anchor's base name + ".m3u"
-};
-
-// Splits `anchor` into `target`; returns why it is refused, or nothing.
-std::optional<AnchorResult> parse_anchor(NativeStringView anchor, MergeTarget& target) {
-  const std::size_t dot = anchor.rfind(NativeChar('.'));
-  if (dot == NativeStringView::npos ||
-      !equals_ignoring_ascii_case(anchor.substr(dot), kAnchorExtension)) {
-    return AnchorResult::not_a_wsr_path;
-  }
-  const std::size_t separator = anchor.rfind(platform::kDirectorySeparator);
-  if (separator == NativeStringView::npos) return AnchorResult::no_folder_part;
-  assert(separator < dot);  // the extension holds no separator
-  target.directory = anchor.substr(0, separator + 1);
-  target.merged_name = anchor.substr(separator + 1, dot - separator - 1);
-  target.merged_name += kPlaylistExtension;
-  return std::nullopt;
-}
-
-// Opens the anchor's folder and names the merged playlist; returns why the
-// anchor is refused, or nothing. An anchor spelled by an alias (an 8.3
-// name) names it after the file's own name; an anchor whose own name is no
-// ".wsr" name is refused.
-std::optional<AnchorResult> open_target(NativeStringView anchor, MergeTarget& target,
-                                        platform::Directory& directory) {
-  if (const auto refused = parse_anchor(anchor, target)) return refused;
-  NativeString anchor_name;
-  if (!directory.open(target.directory) ||
-      !directory.stored_name(anchor.substr(target.directory.size()), anchor_name)) {
-    return AnchorResult::folder_missing;
-  }
-  return parse_anchor(target.directory + anchor_name, target);
-}
-
-// Appends `content` as UTF-8, then CR LF; `utf8` has room for any
-// candidate's conversion.
-bool write_candidate(std::span<const unsigned char> content, char* utf8,
-                     platform::AtomicFile& output) {
-  if (has_utf8_signature(content)) {
-    // Signed text is copied as it stands, without validation.
-    if (!output.write(content.subspan(std::size(kUtf8Signature)))) return false;
-  } else if (!output.write(std::string_view(utf8, windows1252_to_utf8(content, utf8)))) {
-    return false;
-  }
-  return output.write(kLineEnd);
-}
-
-// Appends a readable candidate to `output`, creating the merged playlist on
-// the first; returns why the merge fails, or nothing.
-std::optional<AnchorResult> append(const Candidate& candidate, const MergeTarget& target,
-                                   const platform::Directory& directory,
+// Appends a candidate's text as UTF-8, then CR LF, creating the merged
+// playlist on the first; returns why the merge fails, or nothing. `utf8`
+// has room for any candidate's conversion.
+std::optional<AnchorResult> append(std::span<const unsigned char> content,
+                                   const MergeTarget& target, const platform::Directory& directory,
                                    platform::AtomicFile& output, char* utf8) {
   if (!output.is_open()) {
     if (!output.create(directory, target.merged_name)) {
@@ -80,7 +27,12 @@ std::optional<AnchorResult> append(const Candidate& candidate, const MergeTarget
     }
     if (!output.write(std::span(kUtf8Signature))) return AnchorResult::write_failed;
   }
-  if (!write_candidate(candidate.content, utf8, output)) return AnchorResult::write_failed;
+  // Signed text is copied as it stands, without validation.
+  const bool written =
+      has_utf8_signature(content)
+          ? output.write(content.subspan(std::size(kUtf8Signature)))
+          : output.write(std::string_view(utf8, windows1252_to_utf8(content, utf8)));
+  if (!written || !output.write(kLineEnd)) return AnchorResult::write_failed;
   return std::nullopt;
 }
 
@@ -117,7 +69,7 @@ AnchorResult merge(NativeStringView anchor, MergeReport& report) {
     InputReport& input = report.inputs.emplace_back(listed(*candidate));
     if (candidate->read == CandidateRead::no_resources) failure = AnchorResult::out_of_resources;
     if (candidate->read != CandidateRead::content) continue;
-    failure = append(*candidate, target, directory, output, utf8.get());
+    failure = append(candidate->content, target, directory, output, utf8.get());
     // A merged playlist that cannot be created is known at the first
     // readable candidate: no later one is looked at. After a failed write
     // the rest is listed, not read.
