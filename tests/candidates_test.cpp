@@ -44,7 +44,8 @@ std::string line_of(const Candidate& candidate) {
 std::string yielded(const TempDir& folder, NativeStringView merged, std::size_t stop = SIZE_MAX) {
   platform::Directory directory;
   if (!directory.open(folder.prefix())) return "no folder";
-  Candidates candidates(directory, merged);
+  platform::NameList names;
+  Candidates candidates(directory, merged, names);
   if (!candidates.list()) return "no listing";
   std::string lines;
   for (std::size_t i = 0;; ++i) {
@@ -135,7 +136,8 @@ TEST(Candidates, ReadEachPlaylistOnceWhateverDescriptorsAreFree) {
     const rlimit low{6, 6};
     platform::Directory directory;
     if (::setrlimit(RLIMIT_NOFILE, &low) != 0 || !directory.open(dir.prefix())) return 2;
-    Candidates candidates(directory, "game.m3u");
+    platform::NameList names;
+    Candidates candidates(directory, "game.m3u", names);
     if (!candidates.list()) return 3;
     std::string lines;
     while (const Candidate* candidate = candidates.next()) {

@@ -10,17 +10,24 @@ namespace {
 
 const NativeString kFolder = NativeString(M3U_NATIVE("music")) + platform::kDirectorySeparator;
 
-InputReport input(NativeStringView name, InputResult result, std::uint64_t size = 0) {
-  return {NativeString(name), result, size};
-}
+// An input of a report, with its name.
+struct Input {
+  NativeStringView name;
+  InputResult result;
+  std::uint64_t size = 0;
+};
 
 // A run of one anchor, game.wsr in kFolder, that ended in `result`.
-AnchorRun anchor(AnchorResult result, std::vector<InputReport> inputs = {},
+AnchorRun anchor(AnchorResult result, const std::vector<Input>& inputs = {},
                  NativeStringView name = M3U_NATIVE("game")) {
   AnchorRun run{kFolder + NativeString(name) + M3U_NATIVE(".wsr"), {}};
   run.report.result = result;
   run.report.merged_path = kFolder + NativeString(name) + M3U_NATIVE(".m3u");
-  run.report.inputs = std::move(inputs);
+  for (const Input& input : inputs) {
+    run.report.listing.add(input.name);
+    run.report.inputs.push_back(
+        {std::uint32_t(run.report.listing.size() - 1), input.result, input.size});
+  }
   return run;
 }
 
@@ -29,10 +36,10 @@ std::string shown(const NativeString& text) {
 }
 
 TEST(Summary, SaysWhatBecameOfOneAnchorInBothLanguages) {
-  const InputReport merged = input(M3U_NATIVE("a.m3u"), InputResult::converted, 10);
-  const InputReport copied = input(M3U_NATIVE("b.m3u"), InputResult::copied, 10);
-  const InputReport big = input(M3U_NATIVE("big.m3u"), InputResult::too_large, 40960);
-  const InputReport gone = input(M3U_NATIVE("gone.m3u"), InputResult::unreadable);
+  const Input merged = {M3U_NATIVE("a.m3u"), InputResult::converted, 10};
+  const Input copied = {M3U_NATIVE("b.m3u"), InputResult::copied, 10};
+  const Input big = {M3U_NATIVE("big.m3u"), InputResult::too_large, 40960};
+  const Input gone = {M3U_NATIVE("gone.m3u"), InputResult::unreadable};
   const struct {
     AnchorRun run;
     bool attention;  // written, but with something to look at
@@ -152,8 +159,8 @@ TEST(Summary, NamesRefusedAnchorsAsGiven) {
 }
 
 TEST(Summary, PutsWhatNeedsAttentionFirstAndCountsTheRest) {
-  const InputReport merged = input(M3U_NATIVE("a.m3u"), InputResult::converted, 1);
-  const InputReport gone = input(M3U_NATIVE("gone.m3u"), InputResult::unreadable);
+  const Input merged = {M3U_NATIVE("a.m3u"), InputResult::converted, 1};
+  const Input gone = {M3U_NATIVE("gone.m3u"), InputResult::unreadable};
   const std::vector<AnchorRun> mixed = {
       anchor(AnchorResult::written, {merged}, M3U_NATIVE("one")),
       anchor(AnchorResult::written, {merged, gone}, M3U_NATIVE("two")),

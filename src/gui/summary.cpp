@@ -186,10 +186,10 @@ NativeString left_out_details(const Texts& words, const MergeReport& report) {
     if (input.result != InputResult::too_large && input.result != InputResult::unreadable) continue;
     if (++left_out > kNamed) continue;
     if (!details.empty()) details += words.separator;
-    details +=
-        input.result == InputResult::too_large
-            ? fill(words.too_large, {input.name, grouped(input.size), grouped(kMaxPlaylistBytes)})
-            : fill(words.unreadable, {input.name});
+    details += input.result == InputResult::too_large
+                   ? fill(words.too_large,
+                          {report.name(input), grouped(input.size), grouped(kMaxPlaylistBytes)})
+                   : fill(words.unreadable, {report.name(input)});
   }
   if (left_out > kNamed) {
     details += words.separator;

@@ -19,8 +19,9 @@ bool is_playlist_name(NativeStringView name) {
 
 }  // namespace
 
-Candidates::Candidates(const platform::Directory& directory, NativeStringView merged_name)
-    : directory_(directory), merged_name_(merged_name) {}
+Candidates::Candidates(const platform::Directory& directory, NativeStringView merged_name,
+                       platform::NameList& names)
+    : directory_(directory), merged_name_(merged_name), names_(names) {}
 
 bool Candidates::list() {
   if (!directory_.list_files(is_playlist_name, names_)) return false;
@@ -63,7 +64,7 @@ void Candidates::stop_reading() {
 bool Candidates::read(std::size_t index) {
   Slot& current = open_through(index);
   if (current.merged) return false;
-  candidate_ = {names_[index], CandidateRead::unreadable, 0, {}};
+  candidate_ = {std::uint32_t(index), names_[index], CandidateRead::unreadable, 0, {}};
   if (current.result == OpenResult::no_resources) {
     candidate_.read = CandidateRead::no_resources;
     stop_reading();
@@ -83,7 +84,7 @@ bool Candidates::read(std::size_t index) {
 // Lists names[index] without opening it; false when it is the merged playlist.
 bool Candidates::list_unread(std::size_t index) {
   if (is_merged_playlist(index, nullptr)) return false;
-  candidate_ = {names_[index], CandidateRead::not_read, 0, {}};
+  candidate_ = {std::uint32_t(index), names_[index], CandidateRead::not_read, 0, {}};
   return true;
 }
 

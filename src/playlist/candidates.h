@@ -29,7 +29,8 @@ enum class CandidateRead {
 };
 
 struct Candidate {
-  NativeStringView name;  // as listed, without the folder
+  std::uint32_t listed = 0;  // its place in the listing
+  NativeStringView name;     // as listed, without the folder
   CandidateRead read = CandidateRead::not_read;
   std::uint64_t size = 0;                  // when content or too_large
   std::span<const unsigned char> content;  // when content
@@ -50,8 +51,10 @@ struct Candidate {
 // needs the room.
 class Candidates {
  public:
-  // `directory` must outlive this; `merged_name` names the merged playlist.
-  Candidates(const platform::Directory& directory, NativeStringView merged_name);
+  // `directory` and `names` must outlive this; `merged_name` names the
+  // merged playlist. The folder is listed into `names`.
+  Candidates(const platform::Directory& directory, NativeStringView merged_name,
+             platform::NameList& names);
   Candidates(const Candidates&) = delete;
   Candidates& operator=(const Candidates&) = delete;
 
@@ -83,7 +86,7 @@ class Candidates {
   const platform::Directory& directory_;
   const NativeString merged_name_;
   std::optional<platform::FileIdentity> merged_identity_;
-  platform::NameList names_;
+  platform::NameList& names_;
   std::vector<Slot> slots_;
   std::size_t ahead_ = 1;   // how many are kept open, the one being read included
   std::size_t next_ = 0;    // the index of the next candidate to yield

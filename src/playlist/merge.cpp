@@ -39,7 +39,7 @@ std::optional<AnchorResult> append(std::span<const unsigned char> content,
 // What the report says of a candidate before it is merged.
 InputReport listed(const Candidate& candidate) {
   const bool too_large = candidate.read == CandidateRead::too_large;
-  return {NativeString(candidate.name),
+  return {candidate.listed,
           too_large                                     ? InputResult::too_large
           : candidate.read == CandidateRead::unreadable ? InputResult::unreadable
                                                         : InputResult::not_merged,
@@ -59,8 +59,9 @@ AnchorResult merge(NativeStringView anchor, MergeReport& report) {
   platform::Directory directory;
   if (const auto refused = open_target(anchor, target, directory)) return ended(report, *refused);
   report.merged_path = target.directory + target.merged_name;
-  Candidates candidates(directory, target.merged_name);
+  Candidates candidates(directory, target.merged_name, report.listing);
   if (!candidates.list()) return ended(report, AnchorResult::folder_missing);
+  report.inputs.reserve(report.listing.size());
   const auto utf8 = std::make_unique<char[]>(kMaxPlaylistBytes * kMaxUtf8BytesPerByte);
   platform::AtomicFile output;
   std::optional<AnchorResult> failure;

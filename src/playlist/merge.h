@@ -57,7 +57,7 @@ enum class AnchorResult {
 };
 
 struct InputReport {
-  NativeString name;  // as listed, without the folder
+  std::uint32_t listed = 0;  // where its name stands in the report's `listing`
   InputResult result = InputResult::not_merged;
   std::uint64_t size = 0;  // in bytes; known when merged or too large, else 0
   bool operator==(const InputReport&) const = default;
@@ -71,8 +71,14 @@ struct MergeReport {
   // The merged playlist: the anchor's folder as given and the playlist's
   // name; empty when the anchor was refused before it was named.
   NativeString merged_path;
-  std::uint64_t merged_size = 0;    // in bytes, when written
+  std::uint64_t merged_size = 0;  // in bytes, when written
+  // The names the folder listed, the merged playlist's among them, in
+  // listing order, stored once for a folder of any size.
+  platform::NameList listing;
   std::vector<InputReport> inputs;  // every playlist listed, in listing order
+
+  // The name of `input`, as listed, without the folder.
+  NativeStringView name(const InputReport& input) const { return listing[input.listed]; }
 };
 
 // Does exactly what merge_playlists(anchor) does, listing included, and
