@@ -114,7 +114,7 @@ TEST(Candidates, ReadEachPlaylistOnceWhateverDescriptorsAreFree) {
     }
   }
   // Descriptors 0 to 3 are taken in the child, and one more stands for the
-  // merged playlist; limits far below the files read ahead, odd and even,
+  // merged playlist. Limits far below the files read ahead, odd and even,
   // then a thousand descriptors taken under a limit of 1024.
   for (const int taken : {0, 1000}) {
     for (const rlim_t limit : {7, 8, 9, 12, 17, 24, 41, 1024}) {

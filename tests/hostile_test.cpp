@@ -377,8 +377,8 @@ TEST(HostileFolders, PipesAndDevicesAreNeitherWaitedOnNorRead) {
         for (const char* name : {"pipe.m3u", "null.m3u"}) {
           platform::InputFile file;
           std::vector<unsigned char> content;
-          if (file.open(directory, name) == platform::OpenResult::opened &&
-              file.read(kMaxPlaylistBytes, content)) {
+          if (file.open(directory, name) == platform::IoResult::done &&
+              file.read(kMaxPlaylistBytes, content) == platform::IoResult::done) {
             return 1;
           }
         }

@@ -176,11 +176,11 @@ class Directory {
 // merged playlist. Only 1 where opening ahead would gain nothing.
 std::size_t files_open_at_once(std::size_t wanted);
 
-// What came of opening a file.
-enum class OpenResult {
-  opened,
-  failed,        // it cannot be opened, or is no regular (disk) file
-  no_resources,  // no descriptor, handle or memory to spare: it may open later
+// What came of opening or reading a file.
+enum class IoResult {
+  done,
+  failed,        // it cannot be opened or read, or is no regular (disk) file
+  no_resources,  // no descriptor, handle or memory to spare: it may work later
 };
 
 // A candidate opened for reading, shared with other programs that read,
@@ -192,9 +192,15 @@ class InputFile {
   InputFile& operator=(const InputFile&) = delete;
   ~InputFile() { close(); }
 
-  // Opens `name` in `directory` without waiting on pipes or devices, closing
-  // the file held before. Nothing of that file remains after a failure.
-  OpenResult open(const Directory& directory, NativeStringView name);
+  // Opens `name` in `directory` for reading, closing the file held before,
+  // when it is a regular (disk) file, links followed. What a link leads to
+  // is examined before it is opened, so that no device, pipe or socket is
+  // opened through one (on Linux; elsewhere, and for an entry that is itself
+  // a pipe or device, it is opened without waiting and closed). A file
+  // another program holds a lease on is opened once the system has broken
+  // the lease, as for any reader, in the time the system gives the holder.
+  // Nothing of that file remains after a failure.
+  IoResult open(const Directory& directory, NativeStringView name);
   void close();
   const FileIdentity& identity() const { return identity_; }
   // The size of the open file when it was opened; 0 when none is open.
@@ -206,9 +212,10 @@ class InputFile {
   void read_ahead(std::size_t limit) const;
 
   // Reads the whole open file into `content` when it holds at most `limit`
-  // bytes. Returns false, with `content` unspecified, when it cannot be read,
-  // is larger than `limit` or changed size while it was read.
-  bool read(std::size_t limit, std::vector<unsigned char>& content);
+  // bytes. Fails, with `content` unspecified, when it cannot be read, is
+  // larger than `limit` or changed size while it was read; no_resources
+  // when the system was short of memory for the read.
+  IoResult read(std::size_t limit, std::vector<unsigned char>& content);
 
  private:
   NativeHandle handle_ = kNoHandle;

@@ -21,6 +21,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/ascii_case.h"
 #include "platform/platform.h"
@@ -204,6 +205,80 @@ std::size_t free_descriptors(std::size_t enough) {
 // later, rather than for the file itself.
 bool is_out_of_resources(int error) {
   return error == EMFILE || error == ENFILE || error == ENOMEM || error == EAGAIN;
+}
+
+// What a failed call means for the file it was about: `error` may pass.
+IoResult failure(int error) {
+  return is_out_of_resources(error) ? IoResult::no_resources : IoResult::failed;
+}
+
+// Owns a descriptor.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() { reset(); }
+  bool is_open() const { return fd_ >= 0; }
+  int get() const { return fd_; }
+  // Closes the descriptor held, keeping errno, and holds `fd`.
+  void reset(int fd = -1) {
+    const int error = errno;
+    if (fd_ >= 0) ::close(fd_);
+    errno = error;
+    fd_ = fd;
+  }
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+int open_at(int directory_fd, const char* path, int flags) {
+  int fd = -1;
+  do {
+    fd = ::openat(directory_fd, path, flags);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+bool is_regular_file(const struct stat& status) {
+  return S_ISREG(status.st_mode) && status.st_size >= 0;
+}
+
+// Opens the file that `path` in the folder `directory_fd` leads to, links
+// followed, for reading when it is a regular file, examining it first
+// through an O_PATH descriptor and reopening that very file through /proc,
+// so that nothing else (a device a link leads to, say) is ever opened.
+// Without O_NONBLOCK: a lease another program holds is broken as for any
+// reader. Fills `status`; -1 with errno set when it fails, EINVAL for a
+// file of another kind. Where the system has no O_PATH or no /proc, the
+// name is opened as it leads, without waiting, and a device it reaches is
+// opened before it is turned away.
+int open_examined(int directory_fd, const char* path, struct stat& status) {
+  bool examined = false;
+#if defined(O_PATH)
+  const Descriptor located(open_at(directory_fd, path, O_PATH | O_CLOEXEC));
+  if (!located.is_open() || ::fstat(located.get(), &status) != 0) return -1;
+  if (!is_regular_file(status)) {
+    errno = EINVAL;
+    return -1;
+  }
+  char reopened[32];
+  (void)std::snprintf(reopened, sizeof reopened, "/proc/self/fd/%d", located.get());
+  const int fd = open_at(AT_FDCWD, reopened, O_RDONLY | O_NOCTTY | O_CLOEXEC);
+  if (fd >= 0 || errno != ENOENT) return fd;
+  examined = true;
+#endif
+  const struct stat before = status;
+  Descriptor file(open_at(directory_fd, path, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!file.is_open() || ::fstat(file.get(), &status) != 0) return -1;
+  // Opened again by its name, it must be the file examined.
+  if (examined && (status.st_dev != before.st_dev || status.st_ino != before.st_ino)) {
+    errno = EINVAL;
+    return -1;
+  }
+  return file.release();
 }
 
 // Whether a listed entry may be a regular file. Most file systems say what an
@@ -390,31 +465,37 @@ void InputFile::read_ahead(std::size_t limit) const {
 #endif
 }
 
-OpenResult InputFile::open(const Directory& directory, NativeStringView name) {
+IoResult InputFile::open(const Directory& directory, NativeStringView name) {
   close();
-  // Non-blocking, so that a pipe that took a playlist's place cannot hang us
-  // before the type check below turns it away.
   const NativeString path(name);
-  int fd = -1;
-  do {
-    fd = ::openat(directory.handle(), path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return is_out_of_resources(errno) ? OpenResult::no_resources : OpenResult::failed;
+  // The entry itself, not what it may lead to, without waiting on a pipe: a
+  // name that is, or became, a link is followed only where what it leads to
+  // can be examined before it is opened, since opening some devices has
+  // effects. An open refused for a lease waits for it there too.
+  int fd = open_at(directory.handle(), path.c_str(),
+                   O_RDONLY | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  struct stat status {};
+  if (fd < 0 && (errno == ELOOP || errno == EWOULDBLOCK)) {
+    fd = open_examined(directory.handle(), path.c_str(), status);
+  } else if (fd >= 0 && ::fstat(fd, &status) != 0) {
+    const Descriptor opened(fd);
+    return failure(errno);
+  }
+  if (fd < 0) return errno == EINVAL ? IoResult::failed : failure(errno);
   // cppcheck also reads the header as on Windows, where handles are pointers.
   // cppcheck-suppress AssignmentIntegerToAddress
   handle_ = fd;
-  struct stat status {};
-  if (::fstat(handle_, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0) {
+  if (!is_regular_file(status)) {
     close();
-    return OpenResult::failed;
+    return IoResult::failed;
   }
   identity_ = {std::uint64_t(status.st_dev), std::uint64_t(status.st_ino)};
   size_ = static_cast<std::uint64_t>(status.st_size);
-  return OpenResult::opened;
+  return IoResult::done;
 }
 
-bool InputFile::read(std::size_t limit, std::vector<unsigned char>& content) {
-  if (handle_ == kNoHandle || size_ > limit) return false;
+IoResult InputFile::read(std::size_t limit, std::vector<unsigned char>& content) {
+  if (handle_ == kNoHandle || size_ > limit) return IoResult::failed;
   const auto size = static_cast<std::size_t>(size_);
   // One byte of room beyond the size tells a file that grew meanwhile.
   content.resize(size + 1);
@@ -422,14 +503,14 @@ bool InputFile::read(std::size_t limit, std::vector<unsigned char>& content) {
   for (;;) {
     const ssize_t got = ::read(handle_, content.data() + total, size + 1 - total);
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
+    if (got < 0) return failure(errno);
     total += static_cast<std::size_t>(got);
     // A read that stops short of the room it was given has met the end.
     if (got == 0 || total >= size) break;
   }
-  if (total != size) return false;
+  if (total != size) return IoResult::failed;
   content.resize(size);
-  return true;
+  return IoResult::done;
 }
 
 bool Directory::is_read_only(NativeStringView name) const {

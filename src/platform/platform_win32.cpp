@@ -378,6 +378,20 @@ FileIdentity identity_of(HANDLE file) {
   return identity;
 }
 
+// What a failed call means for the file it was about: `error` may pass.
+IoResult failure(DWORD error) {
+  switch (error) {
+    case ERROR_TOO_MANY_OPEN_FILES:
+    case ERROR_NO_SYSTEM_RESOURCES:
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+    case ERROR_NOT_ENOUGH_QUOTA:
+      return IoResult::no_resources;
+    default:
+      return IoResult::failed;
+  }
+}
+
 // Whether a failure may pass once another program lets go of a file.
 bool is_held(DWORD error) {
   return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
@@ -709,33 +723,28 @@ void InputFile::close() {
 
 void InputFile::read_ahead(std::size_t) const {}
 
-OpenResult InputFile::open(const Directory& directory, NativeStringView name) {
+IoResult InputFile::open(const Directory& directory, NativeStringView name) {
   close();
   // Shared every way, so that a player or sync client that holds the
   // playlist open for writing neither keeps it out nor fails to save it.
   const HANDLE file =
       ::CreateFileW((directory.path() + std::wstring(name)).c_str(), GENERIC_READ, kShareAll,
                     nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    const DWORD error = ::GetLastError();
-    return error == ERROR_TOO_MANY_OPEN_FILES || error == ERROR_NO_SYSTEM_RESOURCES
-               ? OpenResult::no_resources
-               : OpenResult::failed;
-  }
+  if (file == INVALID_HANDLE_VALUE) return failure(::GetLastError());
   handle_ = file;
   LARGE_INTEGER size{};
   // Device names such as CON open like files; only disk files are playlists.
   if (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileSizeEx(file, &size)) {
     close();
-    return OpenResult::failed;
+    return IoResult::failed;
   }
   identity_ = identity_of(file);
   size_ = std::uint64_t(size.QuadPart);
-  return OpenResult::opened;
+  return IoResult::done;
 }
 
-bool InputFile::read(std::size_t limit, std::vector<unsigned char>& content) {
-  if (handle_ == kNoHandle || size_ > limit || limit >= kMaxChunk) return false;
+IoResult InputFile::read(std::size_t limit, std::vector<unsigned char>& content) {
+  if (handle_ == kNoHandle || size_ > limit || limit >= kMaxChunk) return IoResult::failed;
   const auto size = static_cast<std::size_t>(size_);
   // One byte of room beyond the size tells a file that grew meanwhile.
   content.resize(size + 1);
@@ -744,14 +753,14 @@ bool InputFile::read(std::size_t limit, std::vector<unsigned char>& content) {
     DWORD got = 0;
     if (!::ReadFile(as_handle(handle_), content.data() + total,
                     static_cast<DWORD>(size + 1 - total), &got, nullptr)) {
-      return false;
+      return failure(::GetLastError());
     }
     total += got;
     if (got == 0 || total >= size) break;
   }
-  if (total != size) return false;
+  if (total != size) return IoResult::failed;
   content.resize(size);
-  return true;
+  return IoResult::done;
 }
 
 AtomicFile::~AtomicFile() { discard(); }

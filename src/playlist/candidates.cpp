@@ -8,7 +8,7 @@
 namespace m3umerge {
 namespace {
 
-using platform::OpenResult;
+using platform::IoResult;
 
 // How many candidates are kept open, their reading under way, at most.
 constexpr std::size_t kReadAhead = 32;
@@ -65,17 +65,20 @@ bool Candidates::read(std::size_t index) {
   Slot& current = open_through(index);
   if (current.merged) return false;
   candidate_ = {std::uint32_t(index), names_[index], CandidateRead::unreadable, 0, {}};
-  if (current.result == OpenResult::no_resources) {
-    candidate_.read = CandidateRead::no_resources;
-    stop_reading();
-  } else if (current.result == OpenResult::opened) {
+  IoResult result = current.result;
+  if (result == IoResult::done) {
     candidate_.size = current.file.opened_size();
     if (candidate_.size > kMaxPlaylistBytes) {
       candidate_.read = CandidateRead::too_large;
-    } else if (current.file.read(kMaxPlaylistBytes, content_)) {
-      candidate_.read = CandidateRead::content;
+    } else {
+      result = current.file.read(kMaxPlaylistBytes, content_);
+      if (result == IoResult::done) candidate_.read = CandidateRead::content;
       candidate_.content = content_;
     }
+  }
+  if (result == IoResult::no_resources) {
+    candidate_.read = CandidateRead::no_resources;
+    stop_reading();
   }
   current.file.close();
   return true;
@@ -94,7 +97,7 @@ Candidates::Slot& Candidates::open_through(std::size_t index) {
   assert(index <= opened_);
   const std::size_t end = std::min(names_.size(), index + ahead_);
   for (; opened_ < end; ++opened_) {
-    if (open(opened_) != OpenResult::no_resources) continue;
+    if (open(opened_) != IoResult::no_resources) continue;
     if (opened_ == index) {
       // Nothing else is open: the shortage is real.
       ++opened_;
@@ -110,10 +113,10 @@ Candidates::Slot& Candidates::open_through(std::size_t index) {
   return slot(index);
 }
 
-OpenResult Candidates::open(std::size_t index) {
+IoResult Candidates::open(std::size_t index) {
   Slot& opening = slot(index);
   opening.result = opening.file.open(directory_, names_[index]);
-  const bool opened = opening.result == OpenResult::opened;
+  const bool opened = opening.result == IoResult::done;
   opening.merged = is_merged_playlist(index, opened ? &opening.file : nullptr);
   if (opening.merged) {
     opening.file.close();

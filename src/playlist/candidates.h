@@ -24,7 +24,8 @@ enum class CandidateRead {
   too_large,     // it holds more than kMaxPlaylistBytes: `size` says how many
   unreadable,    // it cannot be opened, or not read whole
   no_resources,  // it cannot be opened for want of descriptors or memory, with
-                 // nothing else open; reading stops after it
+                 // nothing else open, or read for want of memory; reading
+                 // stops after it
   not_read,      // listed only: reading had stopped
 };
 
@@ -71,7 +72,7 @@ class Candidates {
  private:
   struct Slot {
     platform::InputFile file;
-    platform::OpenResult result = platform::OpenResult::failed;
+    platform::IoResult result = platform::IoResult::failed;
     bool merged = false;  // the merged playlist: never yielded
   };
 
@@ -79,7 +80,7 @@ class Candidates {
   bool read(std::size_t index);
   bool list_unread(std::size_t index);
   Slot& open_through(std::size_t index);
-  platform::OpenResult open(std::size_t index);
+  platform::IoResult open(std::size_t index);
   void close_from(std::size_t index);
   Slot& slot(std::size_t index) { return slots_[index % slots_.size()]; }
 
