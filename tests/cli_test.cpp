@@ -519,20 +519,25 @@ TEST(CommandLine, PrintsNamesOfEveryKindAsTheirBytes) {
   // The last C1 control as UTF-8 beside the first character past them, and
   // a sequence broken off by an escape.
   write_file(dir / "y\xC2\x9F\xC2\xA0\xE6\x1B[1m.m3u", "y");
+  // 9B after bytes that make no sequence: overlong forms of ESC, a lead
+  // byte that never starts one, a surrogate; then the largest code point.
+  write_file(dir / "z\xC0\x9B\xE0\x80\x9B\xF8\x9B\xED\xA0\x80\xF4\x8F\xBF\xBF.m3u", "z");
   const auto run = run_tool({dir.prefix() + "game.wsr"});
   EXPECT_EQ(run.output,
             "-n.m3u\na\\b.m3u\nx\x1B[2J\x1B]0;title\x07\x7F\x9B\xC2\x9B\xE6\x9B\xB2.m3u\n"
-            "y\xC2\x9F\xC2\xA0\xE6\x1B[1m.m3u\n\xE9t\xE9\n%s.m3u\n");
-  EXPECT_EQ(read_file(dir / "game.m3u"), kSignature + "-\r\n\\\r\ne\r\ny\r\nx\r\n");
+            "y\xC2\x9F\xC2\xA0\xE6\x1B[1m.m3u\n"
+            "z\xC0\x9B\xE0\x80\x9B\xF8\x9B\xED\xA0\x80\xF4\x8F\xBF\xBF.m3u\n\xE9t\xE9\n%s.m3u\n");
+  EXPECT_EQ(read_file(dir / "game.m3u"), kSignature + "-\r\n\\\r\ne\r\ny\r\nz\r\nx\r\n");
 
-  // On a terminal no name can drive it: every control shows as "?".
+  // On a terminal no name can drive it: every control, and every byte of
+  // no well-formed sequence, shows as "?".
   const std::string screen = (dir.path() / "screen").string();
   const int status = shell("timeout 20 script -qec \"'$TOOL' '" + dir.prefix() +
                            "game.wsr'\" /dev/null </dev/null >'" + screen + "'");
   if (status == 127) GTEST_SKIP() << "script(1) is not installed";
   EXPECT_EQ(read_file(screen),
             "-n.m3u\r\na\\b.m3u\r\nx?[2J?]0;title????\xE6\x9B\xB2.m3u\r\n"
-            "y?\xC2\xA0\xE6?[1m.m3u\r\n\xE9t\xE9?%s.m3u\r\n");
+            "y?\xC2\xA0??[1m.m3u\r\nz??????????\xF4\x8F\xBF\xBF.m3u\r\n?t??%s.m3u\r\n");
 }
 
 TEST(CommandLine, AFailedWriteLeavesTheEarlierPlaylistAndNoTemporaryFile) {

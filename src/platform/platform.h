@@ -110,6 +110,15 @@ class NameList {
   std::vector<Entry> entries_;
 };
 
+#if !defined(_WIN32)
+// Who a process is to the file system: user, group and supplementary groups.
+struct ProcessIdentity {
+  unsigned user;
+  unsigned group;
+  std::vector<unsigned> groups;
+};
+#endif
+
 // An open directory; files are opened in it.
 class Directory {
  public:
@@ -120,6 +129,13 @@ class Directory {
 
   // Opens the directory at `path`, which ends in a separator. Returns false
   // when the system cannot open it (also when the path is too long for it).
+  // A process running as root that opens a directory belonging to another
+  // user takes that user's rights, with the directory's group as its only
+  // group, until the Directory is closed: it lists, reads and creates there
+  // only what the owner could, and what it creates is the owner's (POSIX;
+  // where the system refuses the switch, as in a user namespace that does
+  // not map the owner, it keeps its own rights, which reach no further
+  // there than anyone's).
   bool open(NativeStringView path);
 
   // Adds to `names`, in the system's listing order, the entries whose names
@@ -167,7 +183,11 @@ class Directory {
  private:
   NativeString path_;
 #if !defined(_WIN32)
+  void close();
+
   NativeHandle handle_ = kNoHandle;
+  // The process's own identity, while it has taken the owner's.
+  std::optional<ProcessIdentity> own_identity_;
 #endif
 };
 
@@ -258,8 +278,9 @@ class AtomicFile {
 
   // Writes out the buffer, gives the file its final permissions, flushes it
   // to disk and puts it in place of the final name in one step, keeping what
-  // the user set on a file it replaces: the permission bits and, where the
-  // process may, owner and group (POSIX); the attributes and the explicitly
+  // the user set on a file it replaces: the permission bits (never set-id
+  // bits) and, where the process may, owner and group, or the group alone
+  // (POSIX); the attributes and the explicitly
   // set permissions (Windows). A link at the final name is replaced itself;
   // its target is left alone. A new file gets 0666 less the umask (POSIX). On
   // failure the final name keeps what it held and the temporary file is
@@ -273,6 +294,15 @@ class AtomicFile {
   // Removes the temporary file; the final name keeps what it held.
   void discard();
 
+#if !defined(_WIN32)
+  // Who a replaced file belonged to, and its permissions.
+  struct Owner {
+    unsigned mode;
+    unsigned user;
+    unsigned group;
+  };
+#endif
+
  private:
   bool flush_buffer();
   bool write_through(std::span<const unsigned char> bytes);
@@ -282,11 +312,6 @@ class AtomicFile {
   NativeString temporary_name_;
   NativeHandle handle_ = kNoHandle;
 #if !defined(_WIN32)
-  struct Owner {
-    unsigned mode;
-    unsigned user;
-    unsigned group;
-  };
   std::optional<Owner> replaced_owner_;  // of the file replaced, if any
 #endif
   std::uint64_t written_ = 0;          // bytes handed to the system so far

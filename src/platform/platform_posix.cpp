@@ -1,5 +1,6 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <limits.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -22,6 +23,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/ascii_case.h"
 #include "platform/platform.h"
@@ -113,7 +115,14 @@ void open_standard_streams() {
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
     if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
     // The lowest free descriptor is `fd` itself.
-    if (::open("/dev/null", O_RDWR) != fd) std::_Exit(EXIT_FAILURE);
+    if (::open("/dev/null", O_RDWR) == fd) continue;
+    // Without a null device, a pipe with its other end closed: reading it
+    // meets the end at once, writing to it fails. Its read end is `fd`.
+    int ends[2];
+    if (::pipe(ends) != 0) std::_Exit(EXIT_SUCCESS);  // nothing can be done safely
+    assert(ends[0] == fd);
+    if (fd != STDIN_FILENO) (void)::dup2(ends[1], fd);
+    (void)::close(ends[1]);
   }
 }
 
@@ -281,6 +290,46 @@ int open_examined(int directory_fd, const char* path, struct stat& status) {
   return file.release();
 }
 
+// Takes, as root, the rights of the owner and group that `status` names,
+// and no supplementary group: what root could reach beyond the owner stays
+// out of reach. Returns what to give back, or nothing when the system
+// refuses a step; the process then keeps all it had.
+std::optional<ProcessIdentity> take_identity(const struct stat& status) {
+  ProcessIdentity own{::geteuid(), ::getegid(), {}};
+  const int count = ::getgroups(0, nullptr);
+  std::vector<gid_t> groups(count > 0 ? std::size_t(count) : 0);
+  if (count < 0 || ::getgroups(count, groups.data()) != count) return std::nullopt;
+  own.groups.assign(groups.begin(), groups.end());
+  // A user namespace may forbid setgroups; the groups it leaves are then
+  // those of an unprivileged user already.
+  const bool regrouped = ::setgroups(0, nullptr) == 0;
+  const bool refused = ::setegid(status.st_gid) != 0 || ::seteuid(status.st_uid) != 0;
+  if (!refused) return own;
+  if (::setegid(own.group) == 0 && regrouped) (void)::setgroups(groups.size(), groups.data());
+  return std::nullopt;
+}
+
+// Gives the process back the identity take_identity took from it. Root
+// always may; were it refused, the process would go on with fewer rights,
+// never more.
+void give_back(const ProcessIdentity& own) {
+  const std::vector<gid_t> groups(own.groups.begin(), own.groups.end());
+  if (::seteuid(own.user) == 0 && ::setegid(own.group) == 0) {
+    (void)::setgroups(groups.size(), groups.data());
+  }
+}
+
+// Gives the file `fd` the owner and group of the playlist it replaces, as
+// far as the process may: a user who may not give a file away keeps it,
+// with the group kept where the user may set it. Refusals (EPERM, or
+// EINVAL where the owner has no id in this user namespace) are no failure.
+bool keep_owner(int fd, const AtomicFile::Owner& owner) {
+  const auto refused = [] { return errno == EPERM || errno == EINVAL; };
+  if (::fchown(fd, owner.user, owner.group) == 0) return true;
+  if (!refused()) return false;
+  return ::fchown(fd, uid_t(-1), owner.group) == 0 || refused();
+}
+
 // Whether a listed entry may be a regular file. Most file systems say what an
 // entry is in the listing itself; only links and entries of unknown type cost
 // a stat. A link that cannot be followed stays in: opening it will fail.
@@ -305,25 +354,51 @@ bool is_link(int directory_fd, const dirent& entry) {
          S_ISLNK(status.st_mode);
 }
 
-bool is_control(unsigned char c) { return c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0); }
+// The length of the well-formed UTF-8 sequence, in its shortest form, that
+// `text` starts with; 0 when it starts with none.
+std::size_t utf8_sequence_length(std::string_view text) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return 1;
+  // The range of the second byte excludes overlong forms, surrogates and
+  // code points past U+10FFFF.
+  std::size_t length = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    low = lead == 0xE0 ? 0xA0 : 0x80;
+    high = lead == 0xED ? 0x9F : 0xBF;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    low = lead == 0xF0 ? 0x90 : 0x80;
+    high = lead == 0xF4 ? 0x8F : 0xBF;
+  }
+  if (length == 0 || text.size() < length || byte(1) < low || byte(1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+  }
+  return length;
+}
 
-// Writes `text` for a terminal: UTF-8 sequences as they are, except the C1
-// controls U+0080 to U+009F; every control byte, and every byte 80 to 9F that
-// is not inside a UTF-8 sequence, as "?".
+// Writes `text` for a terminal: well-formed UTF-8 as it is, except the
+// controls (C0, DEL and the C1 controls U+0080 to U+009F), each of which
+// becomes "?", as does every byte that belongs to no well-formed sequence.
 void write_for_terminal(std::string_view text, std::FILE* out) {
   for (std::size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
-    if (is_control(c) || (c == 0xC2 && next >= 0x80 && next < 0xA0)) {
+    const std::size_t length = utf8_sequence_length(text.substr(i));
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const bool control =
+        length == 0 || (length == 1 && (lead < 0x20 || lead == 0x7F)) ||
+        (length == 2 && lead == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0);
+    if (control) {
       (void)std::fputc('?', out);
-      i += is_control(c) ? 1 : 2;
-      continue;
+    } else {
+      (void)std::fwrite(text.data() + i, 1, length, out);
     }
-    std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-    std::size_t end = i + 1;
-    while (end < i + length && end < text.size() && (text[end] & 0xC0) == 0x80) ++end;
-    (void)std::fwrite(text.data() + i, 1, end - i, out);
-    i = end;
+    i += length == 0 ? 1 : length;
   }
 }
 
@@ -378,14 +453,28 @@ bool same_file_name(NativeStringView a, NativeStringView b) {
   return equals_ignoring_ascii_case(a, b);
 }
 
-Directory::~Directory() {
+Directory::~Directory() { close(); }
+
+void Directory::close() {
   if (handle_ != kNoHandle) ::close(handle_);
+  handle_ = kNoHandle;
+  if (own_identity_) {
+    give_back(*own_identity_);
+    own_identity_.reset();
+  }
 }
 
 bool Directory::open(NativeStringView path) {
-  if (handle_ != kNoHandle) ::close(handle_);
+  close();
   path_ = path;
-  handle_ = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const Descriptor opened(::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  struct stat status {};
+  if (!opened.is_open() || ::fstat(opened.get(), &status) != 0) return false;
+  if (::geteuid() == 0 && status.st_uid != 0) own_identity_ = take_identity(status);
+  // Opened again as the one it now acts as, who may not read it.
+  handle_ = own_identity_ ? open_at(opened.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                          : ::dup(opened.get());
+  if (handle_ == kNoHandle) close();
   return handle_ != kNoHandle;
 }
 
@@ -580,11 +669,11 @@ CommitResult AtomicFile::commit() {
   // Every byte is written: the file may now become readable to others.
   bool done = true;
   if (replaced_owner_) {
-    // Merging a user's folder as root leaves the playlist theirs; an
-    // ordinary user may not give a file away (EPERM) and keeps it. The mode
-    // comes after: a change of owner clears set-id bits.
-    const bool owned = ::fchown(handle_, replaced_owner_->user, replaced_owner_->group) == 0;
-    done = (owned || errno == EPERM) && ::fchmod(handle_, replaced_owner_->mode) == 0;
+    // The permission bits of the playlist replaced, never its set-id bits:
+    // the file is new, whatever name it takes. The mode comes after the
+    // owner, whose change would clear them.
+    done = keep_owner(handle_, *replaced_owner_) &&
+           ::fchmod(handle_, replaced_owner_->mode & 0777u) == 0;
   } else {
     done = ::fchmod(handle_, new_file_mode()) == 0;
   }
