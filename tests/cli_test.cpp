@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "playlist/merge.h"
@@ -18,6 +19,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -490,6 +492,9 @@ TEST(CommandLine, NeitherFewDescriptorsNorFailingCallsCostTheListingOrThePlaylis
       {"-P 103.m3u -e inject=openat:error=ENOMEM", listing},
       {"-P 154.m3u -e inject=openat:error=ENOMEM", listing},
       {"-P 299.m3u -e inject=openat:error=ENOMEM", listing},
+      // Short of memory in reading the file, or in examining it: the same.
+      {"-P " + dir.prefix() + "154.m3u -e inject=read:error=ENOMEM", listing},
+      {"-P " + dir.prefix() + "154.m3u -e inject=fstat,newfstatat:error=ENOMEM", listing},
       {"-e inject=getdents64:error=EIO:when=2", ""},
   };
   for (const auto& c : injected) {
@@ -578,8 +583,17 @@ TEST(CommandLine, AClosedOrBrokenStandardOutputDoesNotSpoilTheMerge) {
   const std::string run = "\"$TOOL\" '" + dir.prefix() + "game.wsr'";
   // With every standard stream closed, the files the tool opens must not
   // take their numbers.
-  for (const std::string& command :
-       {run + " >&-", run + " <&- >&- 2>&-", run + " | head -c0", run + " | true"}) {
+  std::vector<std::string> commands = {run + " >&-", run + " <&- >&- 2>&-", run + " | head -c0",
+                                       run + " | true"};
+  // And no null device to stand in for them, in a mount namespace of its own.
+  if (shell("unshare -m true 2>/dev/null") == 0) {
+    commands.push_back(
+        "unshare -m sh -c 'mount -t tmpfs none /dev && exec \"$0\" \"$1\" <&- >&-' \"$TOOL\" '" +
+        dir.prefix() + "game.wsr'");
+  } else {
+    std::printf("note: no mount namespace here; a missing null device was not tried\n");
+  }
+  for (const std::string& command : commands) {
     ASSERT_TRUE(test::fs::remove(dir / "game.m3u") || command == run + " >&-");
     EXPECT_EQ(shell(command), 0) << command;
     EXPECT_EQ(read_file(dir / "game.m3u"), expected) << command;
@@ -598,6 +612,11 @@ TEST(CommandLine, ReplacesALinkAtTheMergedPathAndKeepsPermissionBitsAndOwner) {
   write_file(kept / "a.m3u", "a");
   write_file(kept / "game.m3u", "old");
   ASSERT_EQ(::chmod((kept / "game.m3u").c_str(), 0640), 0);
+  // Set-id bits are never carried over.
+  TempDir set_id;
+  write_file(set_id / "a.m3u", "a");
+  write_file(set_id / "game.m3u", "old");
+  ASSERT_EQ(::chmod((set_id / "game.m3u").c_str(), 06755), 0);
   // Root merging a user's folder leaves the playlist the user's.
   const bool root = ::geteuid() == 0;
   if (root) {
@@ -606,9 +625,12 @@ TEST(CommandLine, ReplacesALinkAtTheMergedPathAndKeepsPermissionBitsAndOwner) {
 
   // A new playlist is as readable as any new file: 0666 less the umask.
   const mode_t umask = ::umask(022);
-  run_tool({fresh.prefix() + "game.wsr", linked.prefix() + "game.wsr", kept.prefix() + "game.wsr"});
-  ::umask(umask);
   struct stat status {};
+  run_tool({fresh.prefix() + "game.wsr", linked.prefix() + "game.wsr", kept.prefix() + "game.wsr",
+            set_id.prefix() + "game.wsr"});
+  ::umask(umask);
+  ASSERT_EQ(::stat((set_id / "game.m3u").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0755u);
   ASSERT_EQ(::stat((fresh / "game.m3u").c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 07777, 0644u);
   EXPECT_FALSE(test::fs::is_symlink(linked / "game.m3u"));
@@ -622,6 +644,79 @@ TEST(CommandLine, ReplacesALinkAtTheMergedPathAndKeepsPermissionBitsAndOwner) {
     std::printf("note: not root, so the owner and group of a replaced playlist were not checked\n");
   }
   EXPECT_EQ(read_file(kept / "game.m3u"), kSignature + "a\r\n");
+}
+
+// Owner, group and permission bits of a file, set-id bits included.
+std::tuple<unsigned, unsigned, unsigned> ownership_of(const path& file) {
+  struct stat status {};
+  if (::lstat(file.c_str(), &status) != 0) return {};
+  return {status.st_uid, status.st_gid, status.st_mode & 07777};
+}
+
+TEST(CommandLine, RootMergesAnotherUsersFolderWithThatUsersRightsAlone) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to act for other users";
+  constexpr unsigned kOwner = 65534;
+  constexpr unsigned kThird = 1234;
+  constexpr unsigned kGroup = 5678;
+  TempDir dir;
+  const path music = dir / "music";
+  ASSERT_TRUE(test::fs::create_directory(music));
+  // Readable by root's group, which root's supplementary groups hold.
+  write_file(dir / "secret", "root's secret");
+  ASSERT_EQ(::chmod((dir / "secret").c_str(), 0640), 0);
+  write_file(music / "a.m3u", "a");
+  test::fs::create_symlink(dir / "secret", music / "secret.m3u");
+  test::fs::create_symlink("/etc/shadow", music / "shadow.m3u");
+  write_file(music / "third.m3u", "a third user's");
+  ASSERT_EQ(::chown((music / "third.m3u").c_str(), kThird, kThird), 0);
+  ASSERT_EQ(::chmod((music / "third.m3u").c_str(), 0600), 0);
+  for (const char* name : {"", "a.m3u", "secret.m3u", "shadow.m3u"}) {
+    ASSERT_EQ(::lchown((music / name).c_str(), kOwner, kGroup), 0);
+  }
+  const mode_t umask = ::umask(022);
+  // Root with root's group among its own, as after a login.
+  const std::string listed = (dir.path() / "listed").string();
+  const int status =
+      shell("setpriv --groups 0 \"$TOOL\" '" + music.string() + "/game.wsr' >'" + listed + "'");
+  ::umask(umask);
+  if (status == 127) GTEST_SKIP() << "setpriv is not installed";
+  EXPECT_EQ(read_file(listed), "a.m3u\nsecret.m3u\nshadow.m3u\nthird.m3u\n");
+  EXPECT_EQ(read_file(music / "game.m3u"), kSignature + "a\r\n");
+  EXPECT_EQ(ownership_of(music / "game.m3u"), std::make_tuple(kOwner, kGroup, 0644u));
+  EXPECT_EQ(test::entry_names(music).size(), 5u);
+
+  // The owner merges again, as themselves: the playlist is theirs to replace.
+  // So is one that another member of a shared group left, whose group stays.
+  ASSERT_EQ(::chown((music / "third.m3u").c_str(), kThird, kGroup), 0);
+  ASSERT_EQ(::chmod((music / "third.m3u").c_str(), 0660), 0);
+  ASSERT_EQ(::chown((music / "game.m3u").c_str(), kThird, kGroup), 0);
+  ASSERT_EQ(::chmod((music / "game.m3u").c_str(), 0660), 0);
+  const auto own = test::run_in_child([&] {
+    const gid_t groups[] = {kGroup};
+    const int null_device = ::open("/dev/null", O_WRONLY);
+    if (::dup2(null_device, STDOUT_FILENO) < 0 || ::setgroups(1, groups) != 0 ||
+        ::setgid(kOwner) != 0 || ::setuid(kOwner) != 0) {
+      return 2;
+    }
+    return merge_playlists(music.string() + "/game.wsr") ? 0 : 1;
+  });
+  EXPECT_EQ(own.exit_code, 0);
+  EXPECT_EQ(read_file(music / "game.m3u"), kSignature + "a\r\na third user's\r\n");
+  EXPECT_EQ(ownership_of(music / "game.m3u"), std::make_tuple(kOwner, kGroup, 0660u));
+
+  // In a user namespace that does not map the earlier playlist's owner,
+  // its owner cannot be kept, and the merge goes on.
+  TempDir unmapped;
+  write_file(unmapped / "a.m3u", "a");
+  write_file(unmapped / "game.m3u", "old");
+  ASSERT_EQ(::chown((unmapped / "game.m3u").c_str(), kThird, kThird), 0);
+  ASSERT_EQ(::chmod((unmapped / "game.m3u").c_str(), 0666), 0);
+  if (shell("unshare -r true 2>/dev/null") != 0) {
+    std::printf("note: no user namespace here; an unmapped owner was not tried\n");
+    return;
+  }
+  EXPECT_EQ(shell("unshare -r \"$TOOL\" '" + unmapped.prefix() + "game.wsr' >/dev/null"), 0);
+  EXPECT_EQ(read_file(unmapped / "game.m3u"), kSignature + "a\r\n");
 }
 
 #endif

@@ -416,8 +416,69 @@ class ChildProcess {
   pid_t pid_;
 };
 
+// The tool merging `anchor`, stopped right after it creates its temporary
+// file until resume(); started through `wrapper` (a tracer) when given, and
+// with `ignored` ignored, as under nohup, when it is not 0.
+class PausedTool {
+ public:
+  PausedTool(const std::string& anchor, const std::string& wrapper = "", int ignored = 0)
+      : child_(start(anchor, wrapper, ignored)) {}
+  PausedTool(const PausedTool&) = delete;
+  PausedTool& operator=(const PausedTool&) = delete;
+  ~PausedTool() { resume(); }
+
+  // The temporary file's name, once it exists in `folder`; empty when the
+  // tool ended, or did not pause within 10 s.
+  std::string wait_for_temporary(const TempDir& folder) {
+    int status = 0;
+    for (int wait = 0; wait < 2000 && !child_.ended(status); ++wait) {
+      for (const auto& name : test::entry_names(folder.path())) {
+        if (name.starts_with(".m3umerge-")) return name;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return {};
+  }
+  void resume() {
+    if (pause_ < 0) return;
+    (void)!::write(pause_, "", 1);
+    ::close(pause_);
+    pause_ = -1;
+  }
+  ChildProcess& process() { return child_; }
+
+ private:
+  pid_t start(const std::string& anchor, const std::string& wrapper, int ignored) {
+    int pause[2];
+    if (::pipe(pause) != 0) return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      const rlimit no_core{0, 0};
+      ::setrlimit(RLIMIT_CORE, &no_core);
+      ::close(pause[1]);
+      const int null_device = ::open("/dev/null", O_WRONLY);
+      ::dup2(null_device, STDOUT_FILENO);
+      if (ignored != 0) std::signal(ignored, SIG_IGN);
+      ::setenv("M3UMERGE_PAUSE_FD", std::to_string(pause[0]).c_str(), 1);
+      // LeakSanitizer cannot work under a tracer.
+      ::setenv("ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0", 1);
+      const std::string preload = "LD_PRELOAD=" M3UMERGE_PAUSE_LIBRARY;
+      const std::string command = wrapper.empty()
+                                      ? "exec env " + preload + " \"$0\" \"$1\""
+                                      : "exec " + wrapper + " -E " + preload + " \"$0\" \"$1\"";
+      ::execl("/bin/sh", "sh", "-c", command.c_str(), M3UMERGE_TOOL_PATH, anchor.c_str(), nullptr);
+      ::_exit(127);
+    }
+    ::close(pause[0]);
+    pause_ = pause[1];
+    return pid;
+  }
+
+  int pause_ = -1;
+  ChildProcess child_;
+};
+
 TEST(HostileFolders, InterruptingAMergeLeavesTheEarlierPlaylistAndNothingElse) {
-  const std::string tool = M3UMERGE_TOOL_PATH;
   // A tool that has gone must not end the test as it writes to the pause.
   const auto previous = std::signal(SIGPIPE, SIG_IGN);
   const struct {
@@ -433,48 +494,21 @@ TEST(HostileFolders, InterruptingAMergeLeavesTheEarlierPlaylistAndNothingElse) {
       write_file(dir / (std::to_string(i) + ".m3u"), "x");
       merged += "x\r\n";
     }
-    const std::string anchor = dir.prefix() + "game.wsr";
     for (const auto& c : cases) {
       const std::string row = "signal " + std::to_string(c.signal_number) +
                               (c.ignored ? " ignored, " : ", ") + std::to_string(playlists);
       write_file(dir / "game.m3u", "old");
-      // The tool stops right after creating its temporary file, until a
-      // byte comes through this pipe: the signal arrives at that moment.
-      int pause[2];
-      ASSERT_EQ(::pipe(pause), 0);
-      ChildProcess child(::fork());
-      if (child.pid() == 0) {
-        const rlimit no_core{0, 0};
-        ::setrlimit(RLIMIT_CORE, &no_core);
-        ::close(pause[1]);
-        const int null_device = ::open("/dev/null", O_WRONLY);
-        ::dup2(null_device, STDOUT_FILENO);
-        if (c.ignored) std::signal(c.signal_number, SIG_IGN);
-        ::setenv("M3UMERGE_PAUSE_FD", std::to_string(pause[0]).c_str(), 1);
-        ::setenv("LD_PRELOAD", M3UMERGE_PAUSE_LIBRARY, 1);
-        ::setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
-        ::execl(tool.c_str(), tool.c_str(), anchor.c_str(), nullptr);
-        ::_exit(127);
-      }
-      ::close(pause[0]);
-      std::string temporary;
-      int status = 0;
-      for (int wait = 0; wait < 2000 && temporary.empty() && !child.ended(status); ++wait) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        for (const auto& name : test::entry_names(dir.path())) {
-          if (name.starts_with(".m3umerge-")) temporary = name;
-        }
-      }
-      if (temporary.empty()) ::close(pause[1]);
+      PausedTool tool(dir.prefix() + "game.wsr", "", c.ignored ? c.signal_number : 0);
+      const std::string temporary = tool.wait_for_temporary(dir);
       ASSERT_EQ(temporary.size(), 30u) << row << ": the tool never paused";
       struct stat created {};
       // Private while it is written, although the playlist it replaces is not.
       EXPECT_EQ(::stat((dir / temporary).c_str(), &created), 0);
       EXPECT_EQ(created.st_mode & 0777, 0600u);
-      ::kill(child.pid(), c.signal_number);
-      EXPECT_EQ(::write(pause[1], "", 1), 1);
-      ::close(pause[1]);
-      ASSERT_TRUE(child.ended(status, 10000)) << row << ": the tool did not end";
+      ::kill(tool.process().pid(), c.signal_number);
+      tool.resume();
+      int status = 0;
+      ASSERT_TRUE(tool.process().ended(status, 10000)) << row << ": the tool did not end";
       if (c.ignored) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << row << ", status " << status;
         EXPECT_EQ(read_file(dir / "game.m3u"), merged) << row;
@@ -488,6 +522,68 @@ TEST(HostileFolders, InterruptingAMergeLeavesTheEarlierPlaylistAndNothingElse) {
   }
   std::signal(SIGPIPE, previous);
 }
+
+#if defined(__linux__)
+TEST(HostileFolders, ANameSwappedForALinkToADeviceIsNeverOpenedThroughIt) {
+  if (test::shell("command -v strace >/dev/null") != 0) GTEST_SKIP() << "strace is not installed";
+  TempDir dir;
+  std::string merged = kSignature;
+  // More playlists than are opened ahead: the last is opened after the pause.
+  for (int i = 10; i < 60; ++i) {
+    write_file(dir / (std::to_string(i) + ".m3u"), "x");
+    merged += "x\r\n";
+  }
+  write_file(dir / "zz.m3u", "zz");
+  test::fs::create_symlink("/dev/null", dir / "swap");
+  const std::string trace = (dir.path() / "trace").string();
+  {
+    PausedTool tool(dir.prefix() + "game.wsr", "strace -f -qq -y -e trace=open,openat -o " + trace);
+    ASSERT_FALSE(tool.wait_for_temporary(dir).empty()) << "the tool never paused";
+    test::fs::rename(dir / "swap", dir / "zz.m3u");
+    tool.resume();
+    int status = 0;
+    ASSERT_TRUE(tool.process().ended(status, 10000));
+  }
+  EXPECT_EQ(read_file(dir / "game.m3u"), merged);
+  bool examined = false;
+  std::string line;
+  for (std::istringstream calls(read_file(trace).value_or("")); std::getline(calls, line);) {
+    if (line.find("</dev/null>") == std::string::npos) continue;
+    EXPECT_NE(line.find("O_PATH"), std::string::npos) << line;
+    examined = true;
+  }
+  EXPECT_TRUE(examined) << "the link was never examined";
+}
+
+TEST(HostileFolders, APlaylistUnderALeaseIsReadOnceItsHolderLetsGo) {
+  TempDir dir;
+  write_file(dir / "leased.m3u", "leased");  // the first to be opened
+  write_file(dir / "more.m3u", "more");
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  // A file server or sync client holding a write lease, which it gives up
+  // when the system tells it that someone opens the file.
+  static int leased = -1;
+  ChildProcess holder(::fork());
+  if (holder.pid() == 0) {
+    ::close(ready[0]);
+    leased = ::open((dir / "leased.m3u").c_str(), O_RDONLY);
+    std::signal(
+        SIGIO, +[](int) { (void)::fcntl(leased, F_SETLEASE, F_UNLCK); });
+    if (::fcntl(leased, F_SETLEASE, F_WRLCK) != 0) ::_exit(2);
+    (void)!::write(ready[1], "", 1);
+    for (;;) ::pause();
+  }
+  ::close(ready[1]);
+  char byte = 0;
+  const bool leasing = ::read(ready[0], &byte, 1) == 1;
+  ::close(ready[0]);
+  if (!leasing) GTEST_SKIP() << "this file system takes no leases";
+  const auto run = run_tool({dir.prefix() + "game.wsr"});
+  EXPECT_EQ(run.output, "leased.m3u\nmore.m3u\n");
+  EXPECT_EQ(read_file(dir / "game.m3u"), kSignature + "leased\r\nmore\r\n");
+}
+#endif
 
 #if defined(__linux__)
 TEST(HostileFolders, TheMergedPlaylistIsFlushedThenRenamedThenItsFolderFlushed) {
