@@ -82,8 +82,6 @@ else()
                   ${CMAKE_CURRENT_BINARY_DIR}/THIRD-PARTY-NOTICES.gz
                   ${CMAKE_CURRENT_BINARY_DIR}/copyright
             DESTINATION ${CMAKE_INSTALL_DOCDIR})
-    install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
-            RENAME m3umerge)
   endif()
 endif()
 

@@ -312,10 +312,13 @@ TEST(HostileFolders, AFullDiskKeepsTheEarlierPlaylistAndLeavesNoTemporaryFile) {
   write_file(dir / "game.m3u", "old");
   write_file(dir / "a.m3u", std::string(30000, 'a'));
   write_file(dir / "b.m3u", std::string(30000, 'b'));
+  MergeReport report;
   {
     const SilencedStdout silence;
-    EXPECT_FALSE(merge_playlists(dir.prefix() + "game.wsr"));
+    EXPECT_FALSE(merge_playlists(dir.prefix() + "game.wsr", report));
   }
+  EXPECT_EQ(report.result, AnchorResult::write_failed);
+  EXPECT_EQ(report.fault, platform::WriteFault::disk_full);
   EXPECT_EQ(read_file(dir / "game.m3u"), "old");
   EXPECT_EQ(test::entry_names(dir.path()),
             (std::vector<std::string>{"a.m3u", "b.m3u", "game.m3u"}));

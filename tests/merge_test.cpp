@@ -290,6 +290,20 @@ TEST(MergeReport, SaysWhyNothingWasWritten) {
     EXPECT_FALSE(merge_playlists(c.anchor, report));
     EXPECT_EQ(report.result, c.result) << test::fs::path(c.anchor).string();
   }
+#if defined(_WIN32)
+  // A player that keeps the merged playlist open, sharing no deletion: the
+  // report says it is in use, and it stays.
+  write_file(taken / L"held.m3u", "old");
+  const HANDLE held = ::CreateFileW((taken / L"held.m3u").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  MergeReport report;
+  EXPECT_FALSE(merge_playlists(taken.prefix() + L"held.wsr", report));
+  ::CloseHandle(held);
+  EXPECT_EQ(report.result, AnchorResult::write_failed);
+  EXPECT_EQ(report.fault, platform::WriteFault::in_use);
+  EXPECT_EQ(read_file(taken / L"held.m3u"), "old");
+#endif
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ struct Input {
 // A run of one anchor, game.wsr in kFolder, that ended in `result`.
 AnchorRun anchor(AnchorResult result, const std::vector<Input>& inputs = {},
                  NativeStringView name = M3U_NATIVE("game")) {
-  AnchorRun run{kFolder + NativeString(name) + M3U_NATIVE(".wsr"), {}};
+  AnchorRun run{kFolder + NativeString(name) + M3U_NATIVE(".wsr"), {}, {}};
   run.report.result = result;
   run.report.merged_path = kFolder + NativeString(name) + M3U_NATIVE(".m3u");
   for (const Input& input : inputs) {
@@ -28,6 +28,17 @@ AnchorRun anchor(AnchorResult result, const std::vector<Input>& inputs = {},
     run.report.inputs.push_back(
         {std::uint32_t(run.report.listing.size() - 1), input.result, input.size});
   }
+  return run;
+}
+
+// A run whose merged playlist could not be written for `fault`.
+AnchorRun failed_write(platform::WriteFault fault, NativeStringView detail = {},
+                       NativeStringView moved_aside = {}) {
+  AnchorRun run = anchor(AnchorResult::write_failed);
+  run.report.fault = fault;
+  run.report.system_error = 21;
+  run.report.moved_aside = moved_aside;
+  run.detail = detail;
   return run;
 }
 
@@ -106,6 +117,49 @@ TEST(Summary, SaysWhatBecameOfOneAnchorInBothLanguages) {
                   "Free some disk space and try again."),
        M3U_NATIVE("game.m3u は書き出していません: 書き込みに失敗したため、以前のプレイリストを残し"
                   "ました。ディスクの空きを増やしてから、もう一度お試しください。")},
+      {failed_write(platform::WriteFault::in_use), false,
+       M3U_NATIVE("game.m3u not written: another program has it open, and the earlier playlist "
+                  "was kept. Close that program and merge again."),
+       M3U_NATIVE("game.m3u は書き出していません: ほかのプログラムが開いているため、以前のプレイ"
+                  "リストを残しました。そのプログラムを閉じてから、もう一度結合してください。")},
+      {failed_write(platform::WriteFault::in_use, M3U_NATIVE("Player")), false,
+       M3U_NATIVE("game.m3u not written: Player has it open, and the earlier playlist was kept. "
+                  "Close Player and merge again."),
+       M3U_NATIVE("game.m3u は書き出していません: Player が開いているため、以前のプレイリストを残"
+                  "しました。Player を閉じてから、もう一度結合してください。")},
+      {failed_write(platform::WriteFault::access_denied), false,
+       M3U_NATIVE("game.m3u not written: you may not replace it or write to its folder, and the "
+                  "earlier playlist was kept. Check the permissions of the folder and of "
+                  "game.m3u, and try again."),
+       M3U_NATIVE("game.m3u は書き出していません: game.m3u を置き換えるか、そのフォルダーに書き込"
+                  "む権限がないため、以前のプレイリストを残しました。フォルダーと game.m3u のアク"
+                  "セス許可を確かめてから、もう一度お試しください。")},
+      {failed_write(platform::WriteFault::cloud), false,
+       M3U_NATIVE("game.m3u not written: the cloud storage that keeps this folder refused it (its "
+                  "sync client may not be running, or the folder may not be in sync), and the "
+                  "earlier playlist was kept. Check the sync client and try again."),
+       M3U_NATIVE("game.m3u は書き出していません: このフォルダーを保存しているクラウド ストレージ"
+                  "が受け付けなかったため (同期クライアントが動いていないか、同期が済んでいない可能"
+                  "性があります)、以前のプレイリストを残しました。同期クライアントを確かめてから、"
+                  "もう一度お試しください。")},
+      {failed_write(platform::WriteFault::moved_aside, {}, M3U_NATIVE("~m3u0123.tmp")), false,
+       M3U_NATIVE("game.m3u not written, and the earlier playlist could not be put back: it is in "
+                  "the same folder under the name ~m3u0123.tmp. Rename it to game.m3u to have it "
+                  "back."),
+       M3U_NATIVE(
+           "game.m3u は書き出していません。以前のプレイリストを元に戻せませんでした: 同じフォ"
+           "ルダーに ~m3u0123.tmp という名前で残っています。名前を game.m3u に戻してくださ"
+           "い。")},
+      {failed_write(platform::WriteFault::other, M3U_NATIVE("The device is not ready")), false,
+       M3U_NATIVE("game.m3u not written: writing it failed (The device is not ready), and the "
+                  "earlier playlist was kept."),
+       M3U_NATIVE("game.m3u は書き出していません: 書き込みに失敗したため (The device is not "
+                  "ready)、以前のプレイリストを残しました。")},
+      {failed_write(platform::WriteFault::other), false,
+       M3U_NATIVE("game.m3u not written: writing it failed (error 21), and the earlier playlist "
+                  "was kept."),
+       M3U_NATIVE("game.m3u は書き出していません: 書き込みに失敗したため (エラー 21)、以前のプレイ"
+                  "リストを残しました。")},
       {anchor(AnchorResult::out_of_resources), false,
        M3U_NATIVE("game.m3u not written: the system ran short of memory or file handles, and the "
                   "earlier playlist was kept. Close some programs and try again."),
@@ -151,7 +205,7 @@ TEST(Summary, NamesRefusedAnchorsAsGiven) {
                               "かめてください。")},
   };
   for (const auto& c : cases) {
-    AnchorRun run{c.anchor, {}};
+    AnchorRun run{c.anchor, {}, {}};
     run.report.result = c.result;
     EXPECT_EQ(summarize({run}, Language::english).content, c.english) << shown(c.english);
     EXPECT_EQ(summarize({run}, Language::japanese).content, c.japanese) << shown(c.japanese);

@@ -2,12 +2,14 @@
 // after windows.h
 #include <commctrl.h>
 #include <objbase.h>
+#include <restartmanager.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
 #include <memory>
 #include <new>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -35,6 +37,74 @@ T* pointer_from(LONG_PTR value) {
 Language user_language() {
   return PRIMARYLANGID(::GetUserDefaultUILanguage()) == LANG_JAPANESE ? Language::japanese
                                                                       : Language::english;
+}
+
+struct LibraryFreer {
+  void operator()(HMODULE library) const { ::FreeLibrary(library); }
+};
+
+// The function `name` of `library`, as a pointer of type Function.
+template <class Function>
+Function function_of(HMODULE library, const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(library, name)));
+}
+
+// The name of a program that holds the file at `path` open, as the Restart
+// Manager tells it; empty when it cannot tell. The library is loaded only
+// here, from the system folder, and only when a playlist was held.
+std::wstring program_holding(const std::wstring& path) {
+  const std::unique_ptr<std::remove_pointer_t<HMODULE>, LibraryFreer> library(
+      ::LoadLibraryExW(L"rstrtmgr.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+  if (!library) return {};
+  using Start = DWORD(WINAPI*)(DWORD*, DWORD, WCHAR*);
+  using Register = DWORD(WINAPI*)(DWORD, UINT, LPCWSTR*, UINT, RM_UNIQUE_PROCESS*, UINT, LPCWSTR*);
+  using List = DWORD(WINAPI*)(DWORD, UINT*, UINT*, RM_PROCESS_INFO*, DWORD*);
+  using End = DWORD(WINAPI*)(DWORD);
+  const auto start = function_of<Start>(library.get(), "RmStartSession");
+  const auto add = function_of<Register>(library.get(), "RmRegisterResources");
+  const auto list = function_of<List>(library.get(), "RmGetList");
+  const auto end = function_of<End>(library.get(), "RmEndSession");
+  DWORD session = 0;
+  WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
+  if (!start || !add || !list || !end || start(&session, 0, key) != ERROR_SUCCESS) return {};
+  std::wstring holder;
+  LPCWSTR files[] = {path.c_str()};
+  RM_PROCESS_INFO found[1] = {};
+  UINT needed = 0;
+  UINT count = 1;
+  DWORD reasons = 0;
+  const DWORD listed = add(session, 1, files, 0, nullptr, 0, nullptr) == ERROR_SUCCESS
+                           ? list(session, &needed, &count, found, &reasons)
+                           : ERROR_INVALID_PARAMETER;
+  // ERROR_MORE_DATA: more than one holds it; the first is named.
+  if ((listed == ERROR_SUCCESS || listed == ERROR_MORE_DATA) && needed > 0) {
+    holder = found[0].strAppName;
+  }
+  (void)end(session);
+  return holder;
+}
+
+// The system's own words for `error`, without a line end; empty when it has none.
+std::wstring system_message(DWORD error) {
+  wchar_t* text = nullptr;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring message(text != nullptr ? text : L"", length);
+  ::LocalFree(text);
+  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
+                              message.back() == L' ' || message.back() == L'.')) {
+    message.pop_back();
+  }
+  return message;
+}
+
+// What the report of a failed write leaves for the front end to find out.
+std::wstring failure_detail(const MergeReport& report) {
+  if (report.result != AnchorResult::write_failed) return {};
+  if (report.fault == platform::WriteFault::in_use) return program_holding(report.merged_path);
+  if (report.fault == platform::WriteFault::other) return system_message(report.system_error);
+  return {};
 }
 
 // COM in this thread, as the shell's calls need it, while this lives.
@@ -211,8 +281,9 @@ void run(int argc, wchar_t** argv) {
   if (hand_over_or_gather(anchors) == Gathered::handed_over) return;
   std::vector<AnchorRun> merged;
   for (const std::wstring& anchor : anchors) {
-    merged.push_back({anchor, {}});
+    merged.push_back({anchor, {}, {}});
     (void)merge_playlists(anchor, merged.back().report);
+    merged.back().detail = failure_detail(merged.back().report);
   }
   const ComApartment com;
   show_summary(merged, language);

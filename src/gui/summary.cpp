@@ -28,6 +28,13 @@ struct Texts {
   NativeStringView cannot_create;  // {0} merged playlist
   NativeStringView write_failed;   // {0} merged playlist
   NativeStringView unflushed;
+  NativeStringView in_use;            // {0} merged playlist
+  NativeStringView in_use_by;         // {0} merged playlist, {1} the program
+  NativeStringView access_denied;     // {0} merged playlist
+  NativeStringView cloud;             // {0} merged playlist
+  NativeStringView moved_aside;       // {0} merged playlist, {1} the earlier one's name now
+  NativeStringView other_failure;     // {0} merged playlist, {1} the system's message
+  NativeStringView system_error;      // {0} the system's code
   NativeStringView out_of_resources;  // {0} merged playlist
   NativeStringView more_anchors;      // {0} how many more
   NativeStringView all_written_one;
@@ -74,6 +81,19 @@ constexpr Texts kEnglish = {
         M3U_NATIVE("space and try again."),
     M3U_NATIVE(" The disk did not confirm the new name: if the power fails soon, the earlier "
                "playlist may come back."),
+    M3U_NATIVE("{0} not written: another program has it open, and the earlier playlist was kept. "
+               "Close that program and merge again."),
+    M3U_NATIVE("{0} not written: {1} has it open, and the earlier playlist was kept. Close {1} "
+               "and merge again."),
+    M3U_NATIVE("{0} not written: you may not replace it or write to its folder, and the earlier "
+               "playlist was kept. Check the permissions of the folder and of {0}, and try again."),
+    M3U_NATIVE("{0} not written: the cloud storage that keeps this folder refused it (its sync "
+               "client may not be running, or the folder may not be in sync), and the earlier "
+               "playlist was kept. Check the sync client and try again."),
+    M3U_NATIVE("{0} not written, and the earlier playlist could not be put back: it is in the "
+               "same folder under the name {1}. Rename it to {0} to have it back."),
+    M3U_NATIVE("{0} not written: writing it failed ({1}), and the earlier playlist was kept."),
+    M3U_NATIVE("error {0}"),
     M3U_NATIVE("{0} not written: the system ran short of memory or file handles, and the earlier "
                "playlist ") M3U_NATIVE("was kept. Close some programs and try again."),
     M3U_NATIVE("...and {0} more."),
@@ -123,6 +143,22 @@ constexpr Texts kJapanese = {
         M3U_NATIVE("空きを増やしてから、もう一度お試しください。"),
     M3U_NATIVE("ディスクが新しい名前の書き込みを確認できなかったため、すぐに電源が切れると以前の"
                "プレイリストに戻ることがあります。"),
+    M3U_NATIVE("{0} は書き出していません: ほかのプログラムが開いているため、以前のプレイリストを"
+               "残しました。そのプログラムを閉じてから、もう一度結合してください。"),
+    M3U_NATIVE("{0} は書き出していません: {1} が開いているため、以前のプレイリストを残しました。"
+               "{1} を閉じてから、もう一度結合してください。"),
+    M3U_NATIVE("{0} は書き出していません: {0} を置き換えるか、そのフォルダーに書き込む権限がないた"
+               "め、以前のプレイリストを残しました。フォルダーと {0} のアクセス許可を確かめてから、"
+               "もう一度お試しください。"),
+    M3U_NATIVE("{0} は書き出していません: このフォルダーを保存しているクラウド ストレージが受け付け"
+               "なかったため (同期クライアントが動いていないか、同期が済んでいない可能性がありま"
+               "す)、以前のプレイリストを残しました。同期クライアントを確かめてから、もう一度お試し"
+               "ください。"),
+    M3U_NATIVE("{0} は書き出していません。以前のプレイリストを元に戻せませんでした: 同じフォルダー"
+               "に {1} という名前で残っています。名前を {0} に戻してください。"),
+    M3U_NATIVE("{0} は書き出していません: 書き込みに失敗したため ({1})、以前のプレイリストを残しま"
+               "した。"),
+    M3U_NATIVE("エラー {0}"),
     M3U_NATIVE("{0} は書き出していません: メモリまたはファイル "
                "ハンドルが足りないため、以前のプレイリストを")
         M3U_NATIVE("残しました。ほかのプログラムを閉じてから、もう一度お試しください。"),
@@ -229,6 +265,31 @@ NativeString nothing_merged_line(const Texts& words, const MergeReport& report,
   return line;
 }
 
+// Why the merged playlist `name` could not be written, as its report says.
+NativeString write_failed_line(const Texts& words, const AnchorRun& run, NativeStringView name) {
+  const MergeReport& report = run.report;
+  switch (report.fault) {
+    case platform::WriteFault::in_use:
+      return run.detail.empty() ? fill(words.in_use, {name})
+                                : fill(words.in_use_by, {name, run.detail});
+    case platform::WriteFault::access_denied:
+      return fill(words.access_denied, {name});
+    case platform::WriteFault::cloud:
+      return fill(words.cloud, {name});
+    case platform::WriteFault::moved_aside:
+      return fill(words.moved_aside, {name, report.moved_aside});
+    case platform::WriteFault::other:
+      return fill(
+          words.other_failure,
+          {name, run.detail.empty() ? fill(words.system_error, {grouped(report.system_error)})
+                                    : run.detail});
+    case platform::WriteFault::none:
+    case platform::WriteFault::disk_full:
+      break;
+  }
+  return fill(words.write_failed, {name});
+}
+
 // The line for one anchor; `name` names its merged playlist.
 NativeString anchor_line(const Texts& words, const AnchorRun& run, NativeStringView name) {
   const MergeReport& report = run.report;
@@ -250,7 +311,7 @@ NativeString anchor_line(const Texts& words, const AnchorRun& run, NativeStringV
     case AnchorResult::cannot_create:
       return fill(words.cannot_create, {name});
     case AnchorResult::write_failed:
-      return fill(words.write_failed, {name});
+      return write_failed_line(words, run, name);
     case AnchorResult::out_of_resources:
       return fill(words.out_of_resources, {name});
   }

@@ -18,6 +18,10 @@ enum class Language { english, japanese };
 struct AnchorRun {
   NativeString anchor;
   MergeReport report;
+  // What the front end learnt of a failed write beyond the report: the
+  // program that holds the playlist (WriteFault::in_use), or the system's
+  // message (WriteFault::other); empty when it could not tell.
+  NativeString detail;
 };
 
 enum class Outcome { all_written, some_written, none_written };

@@ -245,6 +245,17 @@ class InputFile {
 
 enum class CommitResult { failed, replaced, unflushed_folder };
 
+// Why a file could not be written or put in place.
+enum class WriteFault {
+  none,
+  in_use,         // another program holds it, or the file in its way
+  disk_full,      // the disk, or the user's quota, is full
+  access_denied,  // the user may not write or replace it there
+  cloud,          // the cloud provider that keeps the folder refused (not running, not in sync)
+  moved_aside,    // the earlier file was moved aside and could not be put back (Windows)
+  other,          // any other failure: the system's code says which
+};
+
 // A file written under a temporary name in its directory and moved to its
 // final name by commit() only after every byte reached the disk. Until then
 // whatever stands at the final name is untouched; the temporary file is
@@ -294,6 +305,15 @@ class AtomicFile {
   // Removes the temporary file; the final name keeps what it held.
   void discard();
 
+  // Why the last create(), write or commit() failed; none when it did not
+  // or when nothing the system said was wrong (a folder at the name, a
+  // read-only file there).
+  WriteFault fault() const { return fault_; }
+  // The system's code for that failure (errno, or GetLastError), else 0.
+  unsigned system_error() const { return system_error_; }
+  // With WriteFault::moved_aside: the name the earlier file has now.
+  const NativeString& moved_aside() const { return moved_aside_; }
+
 #if !defined(_WIN32)
   // Who a replaced file belonged to, and its permissions.
   struct Owner {
@@ -306,6 +326,8 @@ class AtomicFile {
  private:
   bool flush_buffer();
   bool write_through(std::span<const unsigned char> bytes);
+  // Records that the system refused a step with `error`.
+  void failed(unsigned error);
 
   const Directory* directory_ = nullptr;
   NativeString name_;
@@ -314,6 +336,9 @@ class AtomicFile {
 #if !defined(_WIN32)
   std::optional<Owner> replaced_owner_;  // of the file replaced, if any
 #endif
+  WriteFault fault_ = WriteFault::none;
+  unsigned system_error_ = 0;
+  NativeString moved_aside_;
   std::uint64_t written_ = 0;          // bytes handed to the system so far
   std::uint64_t written_back_to_ = 0;  // where the last write-back started ended
   std::vector<unsigned char> buffer_;

@@ -57,7 +57,10 @@ bool AtomicFile::write_through(std::span<const unsigned char> bytes) {
     }
   }
   // Nothing this file holds will be used after a failure: it goes at once.
-  if (!written) discard();
+  if (!written) {
+    failed(last_system_error());
+    discard();
+  }
   return written;
 }
 

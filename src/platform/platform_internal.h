@@ -15,6 +15,10 @@ inline constexpr std::size_t kAtomicFileBufferBytes = std::size_t{128} * 1024;
 // wrote, so that the flush at commit has little left to wait for.
 inline constexpr std::uint64_t kWriteBackBytes = std::uint64_t{2} << 20;
 
+// The code of the last failure the system reported to this thread: errno,
+// or GetLastError.
+unsigned last_system_error();
+
 // Writes all `size` bytes to the open file `handle`; false on any failure.
 bool write_all(NativeHandle handle, const unsigned char* data, std::size_t size);
 

@@ -616,7 +616,33 @@ bool Directory::is_read_only(NativeStringView name) const {
 
 AtomicFile::~AtomicFile() { discard(); }
 
+unsigned last_system_error() { return static_cast<unsigned>(errno); }
+
+void AtomicFile::failed(unsigned error) {
+  system_error_ = error;
+  switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      fault_ = WriteFault::disk_full;
+      break;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      fault_ = WriteFault::access_denied;
+      break;
+    case EBUSY:
+    case ETXTBSY:
+      fault_ = WriteFault::in_use;
+      break;
+    default:
+      fault_ = WriteFault::other;
+  }
+}
+
 bool AtomicFile::create(const Directory& directory, NativeStringView name) {
+  fault_ = WriteFault::none;
+  system_error_ = 0;
   const int directory_fd = directory.handle();
   NativeString final_name(name);
   std::optional<Owner> replaced;
@@ -628,6 +654,7 @@ bool AtomicFile::create(const Directory& directory, NativeStringView name) {
       replaced = Owner{existing.st_mode & 07777u, existing.st_uid, existing.st_gid};
     }
   } else if (errno != ENOENT) {
+    failed(last_system_error());
     return false;
   }
   // Whatever may fail for want of memory fails before the file exists.
@@ -658,40 +685,51 @@ bool AtomicFile::create(const Directory& directory, NativeStringView name) {
       written_ = written_back_to_ = 0;
       return true;
     }
-    if (error != EEXIST) return false;
+    if (error != EEXIST) {
+      failed(unsigned(error));
+      return false;
+    }
   }
+  failed(EEXIST);
   return false;
 }
 
 CommitResult AtomicFile::commit() {
   // A failed write has removed the file already.
   if (!is_open() || !flush_buffer()) return CommitResult::failed;
+  // The first step that fails says why.
+  int error = 0;
+  const auto step = [&error](bool done) {
+    if (!done && error == 0) error = errno;
+    return done;
+  };
   // Every byte is written: the file may now become readable to others.
   bool done = true;
   if (replaced_owner_) {
     // The permission bits of the playlist replaced, never its set-id bits:
     // the file is new, whatever name it takes. The mode comes after the
     // owner, whose change would clear them.
-    done = keep_owner(handle_, *replaced_owner_) &&
-           ::fchmod(handle_, replaced_owner_->mode & 0777u) == 0;
+    done = step(keep_owner(handle_, *replaced_owner_)) &&
+           step(::fchmod(handle_, replaced_owner_->mode & 0777u) == 0);
   } else {
-    done = ::fchmod(handle_, new_file_mode()) == 0;
+    done = step(::fchmod(handle_, new_file_mode()) == 0);
   }
-  done = done && flush_to_disk(handle_);
-  done = (::close(handle_) == 0) && done;
+  done = done && step(flush_to_disk(handle_));
+  done = step(::close(handle_) == 0) && done;
   handle_ = kNoHandle;
   const int directory_fd = directory_->handle();
   {
     // The record of the temporary file ends with its name.
     const EndingSignalsBlocked blocked;
-    done =
-        done && ::renameat(directory_fd, temporary_name_.c_str(), directory_fd, name_.c_str()) == 0;
+    done = done && step(::renameat(directory_fd, temporary_name_.c_str(), directory_fd,
+                                   name_.c_str()) == 0);
     if (done) {
       forget_temporary();
       temporary_name_.clear();
     }
   }
   if (!done) {
+    failed(unsigned(error));
     discard();
     return CommitResult::failed;
   }

@@ -392,6 +392,44 @@ IoResult failure(DWORD error) {
   }
 }
 
+// The cloud files provider's errors (not running, offline, not in sync...),
+// which winerror.h numbers from 358 to 404, and two later ones.
+bool is_cloud_error(DWORD error) {
+  constexpr DWORD kFirst = 358;  // ERROR_CLOUD_FILE_SYNC_ROOT_METADATA_CORRUPT
+  constexpr DWORD kLast = 404;   // ERROR_CLOUD_FILE_REQUEST_ABORTED
+  constexpr DWORD kRequestTimeout = 426;
+  constexpr DWORD kDehydrationDisallowed = 434;
+  return (error >= kFirst && error <= kLast) || error == kRequestTimeout ||
+         error == kDehydrationDisallowed;
+}
+
+WriteFault fault_of(DWORD error) {
+  switch (error) {
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+    case ERROR_NOT_ENOUGH_QUOTA:
+      return WriteFault::disk_full;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_USER_MAPPED_FILE:
+      return WriteFault::in_use;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+      return WriteFault::access_denied;
+    default:
+      return is_cloud_error(error) ? WriteFault::cloud : WriteFault::other;
+  }
+}
+
+// Whether another program holds the file at `path` so that it cannot be
+// deleted or replaced: an open asking for deletion, sharing everything,
+// meets a sharing violation.
+bool is_in_use(const std::wstring& path) {
+  const FileHandle probe(::CreateFileW(path.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
+                                       kEntryItself, nullptr));
+  return !probe.is_open() && ::GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
 // Whether a failure may pass once another program lets go of a file.
 bool is_held(DWORD error) {
   return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
@@ -563,10 +601,12 @@ Moved replace_once(HANDLE file, const std::wstring& final, RenameRequest& to_fin
 }
 
 // Puts the open `file` at `final`, trying again for a while as long as
-// another program holds a file in the way.
-Moved move_into_place(HANDLE file, const std::wstring& final) {
+// another program holds a file in the way; `aside_path` is where the
+// earlier file would be moved aside.
+Moved move_into_place(HANDLE file, const std::wstring& final, std::wstring& aside_path) {
   RenameRequest to_final(final);
-  RenameRequest aside(temporary_path(final, 0));
+  aside_path = temporary_path(final, 0);
+  RenameRequest aside(aside_path);
   bool posix = true;
   DWORD waited = 0;
   for (DWORD delay = kFirstReplaceDelayMilliseconds;; delay *= 2) {
@@ -765,7 +805,17 @@ IoResult InputFile::read(std::size_t limit, std::vector<unsigned char>& content)
 
 AtomicFile::~AtomicFile() { discard(); }
 
+unsigned last_system_error() { return ::GetLastError(); }
+
+void AtomicFile::failed(unsigned error) {
+  system_error_ = error;
+  fault_ = fault_of(error);
+}
+
 bool AtomicFile::create(const Directory& directory, NativeStringView name) {
+  fault_ = WriteFault::none;
+  system_error_ = 0;
+  moved_aside_.clear();
   std::wstring final_path = resolve(directory, name);
   std::wstring stored;
   // A name that reaches a file stored under another name (an 8.3 alias)
@@ -782,6 +832,7 @@ bool AtomicFile::create(const Directory& directory, NativeStringView name) {
     if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) return false;
     kept = attributes & kKeptAttributes;
   } else if (::GetLastError() != ERROR_FILE_NOT_FOUND) {
+    failed(::GetLastError());
     return false;
   }
   // Whatever may fail for want of memory fails before the file exists.
@@ -800,8 +851,12 @@ bool AtomicFile::create(const Directory& directory, NativeStringView name) {
     }
     const DWORD error = ::GetLastError();
     temporary_name_.clear();  // another program's file, or none
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+      failed(error);
+      return false;
+    }
   }
+  failed(ERROR_FILE_EXISTS);
   return false;
 }
 
@@ -810,13 +865,24 @@ CommitResult AtomicFile::commit() {
   if (!is_open() || !flush_buffer()) return CommitResult::failed;
   const HANDLE file = as_handle(handle_);
   if (!::FlushFileBuffers(file) || !keep_permissions(file, name_)) {
+    failed(::GetLastError());
     discard();
     return CommitResult::failed;
   }
   // The console handler waits for the replace: Ctrl+C then finds either
   // the temporary file, which it removes, or none.
   const PendingLock lock;
-  const Moved moved = move_into_place(file, name_);
+  std::wstring aside;
+  const Moved moved = move_into_place(file, name_, aside);
+  if (moved == Moved::not_moved) {
+    failed(::GetLastError());
+    // Refused access may mean that another program holds the file in the
+    // way, or that the user may not replace it: the file itself tells.
+    if (fault_ == WriteFault::access_denied && is_in_use(name_)) fault_ = WriteFault::in_use;
+  } else if (moved == Moved::stranded) {
+    fault_ = WriteFault::moved_aside;
+    moved_aside_ = aside.substr(aside.rfind(L'\\') + 1);
+  }
   // The file goes only while it still has its temporary name: a share may
   // report a failed rename that took place.
   if (moved == Moved::not_moved && has_name(file, temporary_name_)) (void)mark_for_deletion(file);

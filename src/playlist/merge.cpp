@@ -52,6 +52,28 @@ AnchorResult ended(MergeReport& report, AnchorResult result, std::uint64_t size 
   return result;
 }
 
+// Ends the merge on a failure of the merged playlist, with the system's word.
+AnchorResult failed(MergeReport& report, AnchorResult result, const platform::AtomicFile& output) {
+  report.fault = output.fault();
+  report.system_error = output.system_error();
+  report.moved_aside = output.moved_aside();
+  return ended(report, result);
+}
+
+// Puts the merged playlist in place of the earlier one.
+AnchorResult commit(MergeReport& report, platform::AtomicFile& output) {
+  const std::uint64_t size = output.size();
+  switch (output.commit()) {
+    case platform::CommitResult::replaced:
+      return ended(report, AnchorResult::written, size);
+    case platform::CommitResult::unflushed_folder:
+      return ended(report, AnchorResult::written_unflushed, size);
+    case platform::CommitResult::failed:
+      break;
+  }
+  return failed(report, AnchorResult::write_failed, output);
+}
+
 // The whole merge; runs out of memory by throwing std::bad_alloc, which
 // unwinds through the owners of every file and buffer.
 AnchorResult merge(NativeStringView anchor, MergeReport& report) {
@@ -74,7 +96,7 @@ AnchorResult merge(NativeStringView anchor, MergeReport& report) {
     // A merged playlist that cannot be created is known at the first
     // readable candidate: no later one is looked at. After a failed write
     // the rest is listed, not read.
-    if (failure && *failure != AnchorResult::write_failed) return ended(report, *failure);
+    if (failure && *failure != AnchorResult::write_failed) return failed(report, *failure, output);
     if (failure) {
       candidates.stop_reading();
       continue;
@@ -83,15 +105,9 @@ AnchorResult merge(NativeStringView anchor, MergeReport& report) {
         has_utf8_signature(candidate->content) ? InputResult::copied : InputResult::converted;
     input.size = candidate->size;
   }
-  if (failure) return ended(report, *failure);
+  if (failure) return failed(report, *failure, output);
   if (!output.is_open()) return ended(report, AnchorResult::nothing_readable);
-  const std::uint64_t size = output.size();
-  const platform::CommitResult committed = output.commit();
-  if (committed == platform::CommitResult::failed) return ended(report, AnchorResult::write_failed);
-  return ended(report,
-               committed == platform::CommitResult::replaced ? AnchorResult::written
-                                                             : AnchorResult::written_unflushed,
-               size);
+  return commit(report, output);
 }
 
 }  // namespace

@@ -52,7 +52,8 @@ enum class AnchorResult {
   nothing_readable,   // no playlist could be merged; nothing was written
   read_only,          // an earlier merged playlist is read-only; it is kept
   cannot_create,      // the merged playlist cannot be created in the folder
-  write_failed,       // a write or the flush failed; the earlier playlist is kept
+  write_failed,       // a write, the flush or the replace failed (`fault` says why);
+                      // the earlier playlist is kept unless `fault` is moved_aside
   out_of_resources,   // memory or file handles ran out; the earlier playlist is kept
 };
 
@@ -72,6 +73,12 @@ struct MergeReport {
   // name; empty when the anchor was refused before it was named.
   NativeString merged_path;
   std::uint64_t merged_size = 0;  // in bytes, when written
+  // When the merged playlist could not be created, written or put in
+  // place: why, as the system said, and with WriteFault::moved_aside the
+  // name the earlier playlist has now.
+  platform::WriteFault fault = platform::WriteFault::none;
+  unsigned system_error = 0;
+  NativeString moved_aside;
   // The names the folder listed, the merged playlist's among them, in
   // listing order, stored once for a folder of any size.
   platform::NameList listing;
