@@ -217,7 +217,9 @@ HRESULT CALLBACK on_dialog_event(HWND dialog, UINT notification, WPARAM button, 
 
 PCWSTR icon_for(const Summary& summary) {
   if (summary.outcome == Outcome::none_written) return TD_ERROR_ICON;
-  if (summary.outcome == Outcome::some_written || summary.left_out) return TD_WARNING_ICON;
+  // A playlist written with notes (inputs left out) is information; a
+  // warning is for something asked for and not done.
+  if (summary.outcome == Outcome::some_written) return TD_WARNING_ICON;
   return TD_INFORMATION_ICON;
 }
 

@@ -19,6 +19,7 @@ struct Texts {
   NativeStringView more_inputs;     // {0} how many more
   NativeStringView not_a_wsr_path;  // {0} anchor
   NativeStringView no_folder_part;  // {0} anchor
+  NativeStringView slashes;         // {0} anchor
   NativeStringView folder_missing;  // {0} anchor
   NativeStringView no_playlist;     // {0} merged playlist
   NativeStringView nothing_merged;  // {0} merged playlist, {1} the details
@@ -54,12 +55,14 @@ constexpr Texts kEnglish = {
     M3U_NATIVE(", {0} left out ({1})"),
     M3U_NATIVE("{0} playlist"),
     M3U_NATIVE("{0} playlists"),
-    M3U_NATIVE("{0}, {1} bytes: over {2}"),
+    M3U_NATIVE("{0}, {1} bytes: over {2} bytes"),
     M3U_NATIVE("{0}: cannot be read"),
     M3U_NATIVE("and {0} more"),
     M3U_NATIVE("{0}: not a .wsr file, so nothing was merged. Choose .wsr files."),
     M3U_NATIVE("{0}: the name has no folder, so nothing was merged. Pass the full path, such as ")
         M3U_NATIVE("C:\\Music\\game.wsr."),
+    M3U_NATIVE("{0}: Windows takes only backslashes between folders, so nothing was merged. "
+               "Write the path with backslashes, such as C:\\Music\\game.wsr."),
     M3U_NATIVE(
         "{0}: its folder cannot be opened. Check that the folder exists and that you may read it."),
     M3U_NATIVE(
@@ -123,6 +126,8 @@ constexpr Texts kJapanese = {
         "{0}: .wsr ファイルではないため、何も結合していません。.wsr ファイルを選んでください。"),
     M3U_NATIVE("{0}: フォルダーを含まない名前のため、何も結合していません。C:\\Music\\game.wsr ")
         M3U_NATIVE("のようにフル パスで渡してください。"),
+    M3U_NATIVE("{0}: Windows ではフォルダーの区切りは円記号 (\\) だけのため、何も結合していませ"
+               "ん。C:\\Music\\game.wsr のように円記号で区切って渡してください。"),
     M3U_NATIVE("{0}: フォルダーを開けません。フォルダーがあり、読み取れることを確かめてください。"),
     M3U_NATIVE(
         "{0} は書き出していません: フォルダーに .m3u プレイリストがありません。結合するのは名前が ")
@@ -181,6 +186,15 @@ const Texts& texts(Language language) {
   return language == Language::japanese ? kJapanese : kEnglish;
 }
 
+// `text` between directional isolates: a name written right to left, or
+// holding U+202E, cannot reorder the sentence around it.
+NativeString isolated(NativeStringView text) {
+  NativeString isolated_text = M3U_NATIVE("\u2068");
+  isolated_text += text;
+  isolated_text += M3U_NATIVE("\u2069");
+  return isolated_text;
+}
+
 // `pattern` with {0}, {1}, ... replaced by `values`.
 NativeString fill(NativeStringView pattern, std::initializer_list<NativeStringView> values) {
   NativeString text;
@@ -223,9 +237,9 @@ NativeString left_out_details(const Texts& words, const MergeReport& report) {
     if (++left_out > kNamed) continue;
     if (!details.empty()) details += words.separator;
     details += input.result == InputResult::too_large
-                   ? fill(words.too_large,
-                          {report.name(input), grouped(input.size), grouped(kMaxPlaylistBytes)})
-                   : fill(words.unreadable, {report.name(input)});
+                   ? fill(words.too_large, {isolated(report.name(input)), grouped(input.size),
+                                            grouped(kMaxPlaylistBytes)})
+                   : fill(words.unreadable, {isolated(report.name(input))});
   }
   if (left_out > kNamed) {
     details += words.separator;
@@ -265,19 +279,27 @@ NativeString nothing_merged_line(const Texts& words, const MergeReport& report,
   return line;
 }
 
+// What to say of an anchor without a folder: a path with forward slashes
+// has one on Windows, where only the backslash separates folders.
+NativeStringView no_folder_text(const Texts& words, NativeStringView anchor) {
+  const bool slashed = platform::kDirectorySeparator != NativeChar('/') &&
+                       anchor.find(NativeChar('/')) != NativeStringView::npos;
+  return slashed ? words.slashes : words.no_folder_part;
+}
+
 // Why the merged playlist `name` could not be written, as its report says.
 NativeString write_failed_line(const Texts& words, const AnchorRun& run, NativeStringView name) {
   const MergeReport& report = run.report;
   switch (report.fault) {
     case platform::WriteFault::in_use:
       return run.detail.empty() ? fill(words.in_use, {name})
-                                : fill(words.in_use_by, {name, run.detail});
+                                : fill(words.in_use_by, {name, isolated(run.detail)});
     case platform::WriteFault::access_denied:
       return fill(words.access_denied, {name});
     case platform::WriteFault::cloud:
       return fill(words.cloud, {name});
     case platform::WriteFault::moved_aside:
-      return fill(words.moved_aside, {name, report.moved_aside});
+      return fill(words.moved_aside, {name, isolated(report.moved_aside)});
     case platform::WriteFault::other:
       return fill(
           words.other_failure,
@@ -299,11 +321,11 @@ NativeString anchor_line(const Texts& words, const AnchorRun& run, NativeStringV
     case AnchorResult::written_unflushed:
       return written_line(words, report, name) + NativeString(words.unflushed);
     case AnchorResult::not_a_wsr_path:
-      return fill(words.not_a_wsr_path, {run.anchor});
+      return fill(words.not_a_wsr_path, {isolated(run.anchor)});
     case AnchorResult::no_folder_part:
-      return fill(words.no_folder_part, {run.anchor});
+      return fill(no_folder_text(words, run.anchor), {isolated(run.anchor)});
     case AnchorResult::folder_missing:
-      return fill(words.folder_missing, {run.anchor});
+      return fill(words.folder_missing, {isolated(run.anchor)});
     case AnchorResult::nothing_readable:
       return nothing_merged_line(words, report, name);
     case AnchorResult::read_only:
@@ -370,18 +392,19 @@ Summary summarize(const std::vector<AnchorRun>& run, Language language) {
   for (std::size_t shown = 0; shown < order.size() && shown < kLinesShown; ++shown) {
     const AnchorRun& anchor = run[order[shown]];
     const NativeStringView path = anchor.report.merged_path;
-    if (!summary.content.empty()) summary.content += NativeChar('\n');
-    summary.content += anchor_line(words, anchor, folder.empty() ? path : file_name(path));
+    if (!summary.content.empty()) summary.content += M3U_NATIVE("\n\n");
+    summary.content +=
+        anchor_line(words, anchor, isolated(folder.empty() ? path : file_name(path)));
   }
   if (order.size() > kLinesShown) {
-    summary.content += NativeChar('\n');
+    summary.content += M3U_NATIVE("\n\n");
     summary.content += fill(words.more_anchors, {grouped(order.size() - kLinesShown)});
   }
   summary.outcome = written == 0           ? Outcome::none_written
                     : written < run.size() ? Outcome::some_written
                                            : Outcome::all_written;
   summary.instruction = instruction(words, written, run.size());
-  if (written > 0 && !folder.empty()) summary.footer = fill(words.folder, {folder});
+  if (written > 0 && !folder.empty()) summary.footer = fill(words.folder, {isolated(folder)});
   return summary;
 }
 
