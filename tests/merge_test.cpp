@@ -303,6 +303,15 @@ TEST(MergeReport, SaysWhyNothingWasWritten) {
   EXPECT_EQ(report.result, AnchorResult::write_failed);
   EXPECT_EQ(report.fault, platform::WriteFault::in_use);
   EXPECT_EQ(read_file(taken / L"held.m3u"), "old");
+
+  // An earlier playlist that a replace cut short left moved aside, its own
+  // name empty, is put back before anything else.
+  TempDir cut_short;
+  write_file(cut_short / L"~game.m3u.earlier", "earlier");
+  EXPECT_FALSE(merge_playlists(cut_short.prefix() + L"game.wsr", report));
+  EXPECT_EQ(report.result, AnchorResult::nothing_readable);
+  EXPECT_EQ(read_file(cut_short / L"game.m3u"), "earlier");
+  EXPECT_EQ(test::entry_names(cut_short.path()), (Names{L"game.m3u"}));
 #endif
 }
 

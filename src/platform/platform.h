@@ -276,6 +276,12 @@ class AtomicFile {
   // link, readable by its owner alone until commit. Returns false, with
   // nothing created, when either fails. `directory` must outlive this.
   bool create(const Directory& directory, NativeStringView name);
+
+  // Puts back at `name` in `directory` the earlier file that a replace cut
+  // short left moved aside (Windows, where a file others hold open is
+  // moved aside as "~NAME.earlier" for a moment), when nothing stands at
+  // `name`. Does nothing elsewhere, or when it cannot.
+  static void recover(const Directory& directory, NativeStringView name);
   // True from a successful create() until commit, a failed write or discard.
   bool is_open() const { return handle_ != kNoHandle; }
   // How many bytes were written since create().

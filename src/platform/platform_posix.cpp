@@ -616,6 +616,9 @@ bool Directory::is_read_only(NativeStringView name) const {
 
 AtomicFile::~AtomicFile() { discard(); }
 
+// A replace here is one rename: nothing is ever moved aside.
+void AtomicFile::recover(const Directory&, NativeStringView) {}
+
 unsigned last_system_error() { return static_cast<unsigned>(errno); }
 
 void AtomicFile::failed(unsigned error) {

@@ -464,6 +464,14 @@ class RenameRequest {
   std::vector<unsigned char> buffer_;
 };
 
+// Where the earlier file at `final` is moved aside while a file that
+// others hold takes its place: a name of its own, which no merge takes as
+// an input, and which AtomicFile::recover knows.
+std::wstring aside_path_of(const std::wstring& final) {
+  const std::size_t folder = final.rfind(L'\\') + 1;
+  return final.substr(0, folder) + L"~" + final.substr(folder) + L".earlier";
+}
+
 // Whether the open `file` has the name that `path` ends in.
 bool has_name(HANDLE file, const std::wstring& path) {
   const std::wstring now = final_path(file);
@@ -571,7 +579,9 @@ enum class Moved {
 Moved replace_moving_aside(HANDLE file, const std::wstring& final, RenameRequest& to_final,
                            RenameRequest& aside) {
   const FileHandle earlier = open_entry(final, DELETE);
-  if (!earlier.is_open() || !aside.apply(earlier.get(), false, false)) return Moved::not_moved;
+  // An earlier file still at the aside name is older than the one at
+  // `final` (one left without its name is put back before a merge starts).
+  if (!earlier.is_open() || !aside.apply(earlier.get(), true, false)) return Moved::not_moved;
   if (to_final.apply(file, false, false)) {
     // Gone once its last holder closes it; a leftover would be a stray
     // temporary file, never a playlist lost.
@@ -605,7 +615,7 @@ Moved replace_once(HANDLE file, const std::wstring& final, RenameRequest& to_fin
 // earlier file would be moved aside.
 Moved move_into_place(HANDLE file, const std::wstring& final, std::wstring& aside_path) {
   RenameRequest to_final(final);
-  aside_path = temporary_path(final, 0);
+  aside_path = aside_path_of(final);
   RenameRequest aside(aside_path);
   bool posix = true;
   DWORD waited = 0;
@@ -804,6 +814,15 @@ IoResult InputFile::read(std::size_t limit, std::vector<unsigned char>& content)
 }
 
 AtomicFile::~AtomicFile() { discard(); }
+
+void AtomicFile::recover(const Directory& directory, NativeStringView name) {
+  const std::wstring final = resolve(directory, name);
+  if (::GetFileAttributesW(final.c_str()) != INVALID_FILE_ATTRIBUTES ||
+      ::GetLastError() != ERROR_FILE_NOT_FOUND) {
+    return;
+  }
+  (void)::MoveFileExW(aside_path_of(final).c_str(), final.c_str(), 0);
+}
 
 unsigned last_system_error() { return ::GetLastError(); }
 

@@ -81,6 +81,7 @@ AnchorResult merge(NativeStringView anchor, MergeReport& report) {
   platform::Directory directory;
   if (const auto refused = open_target(anchor, target, directory)) return ended(report, *refused);
   report.merged_path = target.directory + target.merged_name;
+  platform::AtomicFile::recover(directory, target.merged_name);
   Candidates candidates(directory, target.merged_name, report.listing);
   if (!candidates.list()) return ended(report, AnchorResult::folder_missing);
   report.inputs.reserve(report.listing.size());
