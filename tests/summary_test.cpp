@@ -290,6 +290,13 @@ TEST(Summary, SetsEveryNameApartFromTheTextAroundIt) {
 #endif
 }
 
+TEST(Summary, LabelsAPlayButtonForEachPlaylist) {
+  EXPECT_EQ(play_label(Language::english, M3U_NATIVE("a.m3u")),
+            M3U_NATIVE("Play \u2068a.m3u\u2069"));
+  EXPECT_EQ(play_label(Language::japanese, M3U_NATIVE("a.m3u")),
+            M3U_NATIVE("\u2068a.m3u\u2069 を再生"));
+}
+
 TEST(Summary, GroupsDigitsByThousands) {
   EXPECT_EQ(grouped(0), M3U_NATIVE("0"));
   EXPECT_EQ(grouped(999), M3U_NATIVE("999"));

@@ -6,6 +6,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <string>
@@ -25,7 +26,8 @@ namespace {
 constexpr wchar_t kTitle[] = L"m3umerge";
 constexpr wchar_t kLocaleName[] = L"japanese";
 constexpr int kShowInFolderButton = 100;
-constexpr int kPlayButton = 101;
+constexpr int kPlayButton = 101;  // and the next ones, one per playlist written
+constexpr std::size_t kPlayButtons = 5;
 
 // Win32 hands pointers over as integers (window data, message parameters,
 // callback data).
@@ -150,6 +152,10 @@ std::wstring folder_of(const std::wstring& path) {
   return path.substr(0, path.find_last_of(L'\\') + 1);
 }
 
+std::wstring file_name_of(const std::wstring& path) {
+  return path.substr(path.find_last_of(L'\\') + 1);
+}
+
 // Opens an Explorer window on `folder` with `files`, paths in it, selected.
 bool select_in_folder(const std::wstring& folder, const std::vector<std::wstring>& files) {
   const UniqueIdList folder_list = id_list(folder);
@@ -165,48 +171,73 @@ bool select_in_folder(const std::wstring& folder, const std::vector<std::wstring
              folder_list.get(), static_cast<UINT>(children.size()), children.data(), 0));
 }
 
-// One Explorer window per folder, each with the playlists written there
-// selected; Explorer's own /select switch where the shell cannot name them.
-void show_in_folders(const std::vector<std::wstring>& written) {
-  std::vector<std::pair<std::wstring, std::vector<std::wstring>>> folders;
-  for (const std::wstring& path : written) {
-    const std::wstring folder = folder_of(path);
-    if (folders.empty() || folders.back().first != folder) folders.push_back({folder, {}});
-    folders.back().second.push_back(path);
+// The folder that holds every one of `paths` (which are absolute), ending
+// in a separator; empty when they are on different volumes.
+std::wstring common_folder(const std::vector<std::wstring>& paths) {
+  std::wstring common = folder_of(paths.front());
+  for (const std::wstring& path : paths) {
+    while (!common.empty() &&
+           !(path.size() > common.size() &&
+             platform::same_file_name(std::wstring_view(path).substr(0, common.size()), common))) {
+      common = folder_of(common.substr(0, common.size() - 1));
+    }
   }
-  for (const auto& [folder, files] : folders) {
-    if (select_in_folder(folder, files)) continue;
-    const std::wstring select = L"/select,\"" + files.front() + L"\"";
-    (void)::ShellExecuteW(nullptr, L"open", L"explorer.exe", select.c_str(), nullptr,
-                          SW_SHOWNORMAL);
-  }
+  return common;
 }
 
-// Opens `path` with the program the user chose for playlists. Windows says
-// itself when there is none, and offers to choose one.
-void play(HWND owner, const std::wstring& path) {
+// One Explorer window, on the folder that holds every playlist written,
+// with those in it selected, and the subfolders that hold the others;
+// Explorer's own /select switch where the shell cannot name them.
+void show_in_folder(const std::vector<std::wstring>& written) {
+  const std::wstring folder = common_folder(written);
+  std::vector<std::wstring> selected;
+  for (const std::wstring& path : written) {
+    const std::size_t step = path.find(L'\\', folder.size());
+    const std::wstring item = step == std::wstring::npos ? path : path.substr(0, step);
+    if (std::find(selected.begin(), selected.end(), item) == selected.end()) {
+      selected.push_back(item);
+    }
+  }
+  if (!folder.empty() && select_in_folder(folder, selected)) return;
+  const std::wstring select = L"/select,\"" + written.front() + L"\"";
+  (void)::ShellExecuteW(nullptr, L"open", L"explorer.exe", select.c_str(), nullptr, SW_SHOWNORMAL);
+}
+
+// Opens `path` with the program the user chose for playlists; where none
+// is set, says how to set one.
+void play(HWND owner, const std::wstring& path, Language language) {
   SHELLEXECUTEINFOW execute{};
   execute.cbSize = sizeof(execute);
-  execute.fMask = SEE_MASK_NOASYNC;
+  execute.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
   execute.hwnd = owner;
   execute.lpVerb = L"open";
   execute.lpFile = path.c_str();
   execute.nShow = SW_SHOWNORMAL;
-  (void)::ShellExecuteExW(&execute);
+  if (::ShellExecuteExW(&execute)) return;
+  const DWORD error = ::GetLastError();
+  const std::wstring hint =
+      error == ERROR_NO_ASSOCIATION ? no_player_hint(language) : system_message(error);
+  (void)::MessageBoxW(owner, hint.c_str(), kTitle, MB_OK | MB_ICONINFORMATION);
 }
+
+// What the dialog's buttons act on.
+struct DialogData {
+  std::vector<std::wstring> written;  // the playlists written, absolute
+  Language language;
+};
 
 // The dialog's own buttons act and leave it open; Close ends it.
 HRESULT CALLBACK on_dialog_event(HWND dialog, UINT notification, WPARAM button, LPARAM,
                                  LONG_PTR data) {
   if (notification != TDN_BUTTON_CLICKED) return S_OK;
-  const auto& written = *pointer_from<const std::vector<std::wstring>>(data);
+  const auto& shown = *pointer_from<const DialogData>(data);
   try {
     if (button == kShowInFolderButton) {
-      show_in_folders(written);
+      show_in_folder(shown.written);
       return S_FALSE;
     }
-    if (button == kPlayButton) {
-      play(dialog, written.front());
+    if (button >= kPlayButton && button < kPlayButton + shown.written.size()) {
+      play(dialog, shown.written[button - kPlayButton], shown.language);
       return S_FALSE;
     }
   } catch (const std::bad_alloc&) {
@@ -240,26 +271,32 @@ void show(TASKDIALOGCONFIG& config) {
 
 void show_summary(const std::vector<AnchorRun>& run, Language language) {
   const Summary summary = summarize(run, language);
-  std::vector<std::wstring> written;
+  DialogData shown{{}, language};
   for (const AnchorRun& anchor : run) {
     if (was_written(anchor.report.result)) {
-      written.push_back(full_path(anchor.report.merged_path));
+      shown.written.push_back(full_path(anchor.report.merged_path));
     }
   }
-  const std::wstring show_label = show_in_folder_label(language);
-  const std::wstring play_text = play_label(language);
-  const TASKDIALOG_BUTTON buttons[] = {{kShowInFolderButton, show_label.c_str()},
-                                       {kPlayButton, play_text.c_str()}};
+  // Show in folder, and Play for each playlist written, up to a few.
+  std::vector<std::wstring> labels = {show_in_folder_label(language)};
+  const std::size_t playable = std::min(shown.written.size(), kPlayButtons);
+  for (std::size_t i = 0; i < playable; ++i) {
+    labels.push_back(playable == 1 ? play_label(language)
+                                   : play_label(language, file_name_of(shown.written[i])));
+  }
+  std::vector<TASKDIALOG_BUTTON> buttons;
+  for (std::size_t i = 0; i < labels.size(); ++i) {
+    buttons.push_back({i == 0 ? kShowInFolderButton : kPlayButton + int(i) - 1, labels[i].c_str()});
+  }
   TASKDIALOGCONFIG config{};
   config.pszMainIcon = icon_for(summary);
   config.pszMainInstruction = summary.instruction.c_str();
   config.pszContent = summary.content.c_str();
   config.pszFooter = summary.footer.empty() ? nullptr : summary.footer.c_str();
-  config.pButtons = buttons;
-  // Play is offered for a single playlist; several are shown in their folder.
-  config.cButtons = written.empty() ? 0 : written.size() == 1 ? 2 : 1;
+  config.pButtons = buttons.data();
+  config.cButtons = shown.written.empty() ? 0 : UINT(buttons.size());
   config.pfCallback = on_dialog_event;
-  config.lpCallbackData = reinterpret_cast<LONG_PTR>(&written);
+  config.lpCallbackData = reinterpret_cast<LONG_PTR>(&shown);
   show(config);
 }
 

@@ -47,6 +47,8 @@ struct Texts {
   NativeStringView request_content;
   NativeStringView show_in_folder;
   NativeStringView play;
+  NativeStringView play_named;  // {0} the playlist
+  NativeStringView no_player;
   NativeStringView separator;  // between details
 };
 
@@ -111,6 +113,9 @@ constexpr Texts kEnglish = {
                                    "merged into one playlist ") M3U_NATIVE("named after it."),
     M3U_NATIVE("Show in folder"),
     M3U_NATIVE("Play"),
+    M3U_NATIVE("Play {0}"),
+    M3U_NATIVE("No program is set to open .m3u playlists. Install a player, or choose one for "
+               ".m3u files in Settings, Apps, Default apps, and try again."),
     M3U_NATIVE("; "),
 };
 
@@ -179,6 +184,10 @@ constexpr Texts kJapanese = {
         "レイリストを、") M3U_NATIVE("そのファイルの名前のプレイリスト 1 つにまとめます。"),
     M3U_NATIVE("フォルダーで表示"),
     M3U_NATIVE("再生"),
+    M3U_NATIVE("{0} を再生"),
+    M3U_NATIVE(".m3u プレイリストを開くプログラムが設定されていません。プレーヤーをインストール"
+               "するか、[設定] の [アプリ] > [既定のアプリ] で .m3u ファイルを開くプログラムを選ん"
+               "でから、もう一度お試しください。"),
     M3U_NATIVE("; "),
 };
 
@@ -421,5 +430,11 @@ NativeString show_in_folder_label(Language language) {
 }
 
 NativeString play_label(Language language) { return NativeString(texts(language).play); }
+
+NativeString play_label(Language language, NativeStringView name) {
+  return fill(texts(language).play_named, {isolated(name)});
+}
+
+NativeString no_player_hint(Language language) { return NativeString(texts(language).no_player); }
 
 }  // namespace m3umerge::gui

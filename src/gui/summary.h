@@ -47,6 +47,10 @@ NativeString request_content(Language language);
 // The labels of the dialog's own buttons.
 NativeString show_in_folder_label(Language language);
 NativeString play_label(Language language);
+// The label of a button that plays the playlist `name`, one of several.
+NativeString play_label(Language language, NativeStringView name);
+// What to do where no program opens playlists.
+NativeString no_player_hint(Language language);
 
 // `value` in decimal with a comma between groups of three digits: 40,960.
 NativeString grouped(std::uint64_t value);
