@@ -54,6 +54,15 @@ NativeString plain(NativeString text) {
   return text;
 }
 
+// A playlist written without the encryption and compression of the one it
+// replaced.
+AnchorRun lost_attributes() {
+  AnchorRun run = anchor(AnchorResult::written, {{M3U_NATIVE("a.m3u"), InputResult::converted, 1}});
+  run.report.lost_encryption = true;
+  run.report.lost_compression = true;
+  return run;
+}
+
 std::string shown(const NativeString& text) {
   return testing::PrintToString(std::basic_string<NativeChar>(text));
 }
@@ -85,12 +94,19 @@ TEST(Summary, SaysWhatBecameOfOneAnchorInBothLanguages) {
            "game.m3u を書き出しました: 1 個のプレイリストを結合、5 個を除外 (gone.m3u: "
            "読み込めません; gone.m3u: 読み込めません; gone.m3u: 読み込めません; ほか 2 個)")},
       {anchor(AnchorResult::written_unflushed, {merged, copied}), true,
-       M3U_NATIVE("game.m3u written: 2 playlists merged The disk did not confirm the new name: if "
+       M3U_NATIVE("game.m3u written: 2 playlists merged. The disk did not confirm the new name: if "
                   "the power fails soon, the earlier playlist may come back."),
        M3U_NATIVE(
-           "game.m3u を書き出しました: 2 個のプレイリストを結合ディスクが新しい名前の書き込み"
+           "game.m3u を書き出しました: 2 個のプレイリストを結合。ディスクが新しい名前の書き込み"
            "を確認できなかったため、すぐに電源が切れると以前のプレイリストに戻ることがあります"
            "。")},
+      {lost_attributes(), false,
+       M3U_NATIVE("game.m3u written: 1 playlist merged. It is not encrypted as the earlier one "
+                  "was: this disk or Windows cannot encrypt it. It is not compressed as the "
+                  "earlier one was: this disk cannot compress it."),
+       M3U_NATIVE("game.m3u を書き出しました: 1 個のプレイリストを結合。このディスクまたは Windows "
+                  "では暗号化できないため、以前のプレイリストと違って暗号化されていません。このディ"
+                  "スクでは圧縮できないため、以前のプレイリストと違って圧縮されていません。")},
       {anchor(AnchorResult::nothing_readable), false,
        M3U_NATIVE("game.m3u not written: the folder holds no .m3u playlist. Only names ending in "
                   ".m3u are merged (not .m3u8)."),

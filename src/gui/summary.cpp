@@ -29,6 +29,8 @@ struct Texts {
   NativeStringView cannot_create;  // {0} merged playlist
   NativeStringView write_failed;   // {0} merged playlist
   NativeStringView unflushed;
+  NativeStringView lost_encryption;
+  NativeStringView lost_compression;
   NativeStringView in_use;            // {0} merged playlist
   NativeStringView in_use_by;         // {0} merged playlist, {1} the program
   NativeStringView access_denied;     // {0} merged playlist
@@ -49,7 +51,9 @@ struct Texts {
   NativeStringView play;
   NativeStringView play_named;  // {0} the playlist
   NativeStringView no_player;
-  NativeStringView separator;  // between details
+  NativeStringView separator;      // between details
+  NativeStringView full_stop;      // what ends a sentence
+  NativeStringView next_sentence;  // what comes between a sentence ended and the next
 };
 
 constexpr Texts kEnglish = {
@@ -84,8 +88,11 @@ constexpr Texts kEnglish = {
     M3U_NATIVE(
         "{0} not written: writing it failed, and the earlier playlist was kept. Free some disk ")
         M3U_NATIVE("space and try again."),
-    M3U_NATIVE(" The disk did not confirm the new name: if the power fails soon, the earlier "
+    M3U_NATIVE("The disk did not confirm the new name: if the power fails soon, the earlier "
                "playlist may come back."),
+    M3U_NATIVE("It is not encrypted as the earlier one was: this disk or Windows cannot "
+               "encrypt it."),
+    M3U_NATIVE("It is not compressed as the earlier one was: this disk cannot compress it."),
     M3U_NATIVE("{0} not written: another program has it open, and the earlier playlist was kept. "
                "Close that program and merge again."),
     M3U_NATIVE("{0} not written: {1} has it open, and the earlier playlist was kept. Close {1} "
@@ -117,6 +124,8 @@ constexpr Texts kEnglish = {
     M3U_NATIVE("No program is set to open .m3u playlists. Install a player, or choose one for "
                ".m3u files in Settings, Apps, Default apps, and try again."),
     M3U_NATIVE("; "),
+    M3U_NATIVE("."),
+    M3U_NATIVE(" "),
 };
 
 constexpr Texts kJapanese = {
@@ -153,6 +162,9 @@ constexpr Texts kJapanese = {
         M3U_NATIVE("空きを増やしてから、もう一度お試しください。"),
     M3U_NATIVE("ディスクが新しい名前の書き込みを確認できなかったため、すぐに電源が切れると以前の"
                "プレイリストに戻ることがあります。"),
+    M3U_NATIVE("このディスクまたは Windows では暗号化できないため、以前のプレイリストと違って暗号"
+               "化されていません。"),
+    M3U_NATIVE("このディスクでは圧縮できないため、以前のプレイリストと違って圧縮されていません。"),
     M3U_NATIVE("{0} は書き出していません: ほかのプログラムが開いているため、以前のプレイリストを"
                "残しました。そのプログラムを閉じてから、もう一度結合してください。"),
     M3U_NATIVE("{0} は書き出していません: {1} が開いているため、以前のプレイリストを残しました。"
@@ -189,6 +201,8 @@ constexpr Texts kJapanese = {
                "するか、[設定] の [アプリ] > [既定のアプリ] で .m3u ファイルを開くプログラムを選ん"
                "でから、もう一度お試しください。"),
     M3U_NATIVE("; "),
+    M3U_NATIVE("。"),
+    M3U_NATIVE(""),
 };
 
 const Texts& texts(Language language) {
@@ -269,11 +283,21 @@ bool any_input(const MergeReport& report, InputResult result) {
                      [result](const InputReport& input) { return input.result == result; });
 }
 
+// Appends the sentence `sentence` to `line`, ending the one before.
+void add_sentence(NativeString& line, const Texts& words, NativeStringView sentence) {
+  if (!line.ends_with(words.full_stop)) line += words.full_stop;
+  line += words.next_sentence;
+  line += sentence;
+}
+
 NativeString written_line(const Texts& words, const MergeReport& report, NativeStringView name) {
   NativeString line = fill(words.written, {name, count_of_playlists(words, merged_count(report))});
   const std::size_t left_out = count_left_out(report);
   if (left_out > 0)
     line += fill(words.left_out, {grouped(left_out), left_out_details(words, report)});
+  if (report.result == AnchorResult::written_unflushed) add_sentence(line, words, words.unflushed);
+  if (report.lost_encryption) add_sentence(line, words, words.lost_encryption);
+  if (report.lost_compression) add_sentence(line, words, words.lost_compression);
   return line;
 }
 
@@ -328,7 +352,7 @@ NativeString anchor_line(const Texts& words, const AnchorRun& run, NativeStringV
     case AnchorResult::written:
       return written_line(words, report, name);
     case AnchorResult::written_unflushed:
-      return written_line(words, report, name) + NativeString(words.unflushed);
+      return written_line(words, report, name);
     case AnchorResult::not_a_wsr_path:
       return fill(words.not_a_wsr_path, {isolated(run.anchor)});
     case AnchorResult::no_folder_part:

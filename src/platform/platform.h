@@ -319,6 +319,10 @@ class AtomicFile {
   unsigned system_error() const { return system_error_; }
   // With WriteFault::moved_aside: the name the earlier file has now.
   const NativeString& moved_aside() const { return moved_aside_; }
+  // Whether the file replaced was encrypted or compressed, and this one,
+  // where the volume or the system offers it not, is not (Windows).
+  bool lost_encryption() const { return lost_encryption_; }
+  bool lost_compression() const { return lost_compression_; }
 
 #if !defined(_WIN32)
   // Who a replaced file belonged to, and its permissions.
@@ -345,6 +349,8 @@ class AtomicFile {
   WriteFault fault_ = WriteFault::none;
   unsigned system_error_ = 0;
   NativeString moved_aside_;
+  bool lost_encryption_ = false;
+  bool lost_compression_ = false;
   std::uint64_t written_ = 0;          // bytes handed to the system so far
   std::uint64_t written_back_to_ = 0;  // where the last write-back started ended
   std::vector<unsigned char> buffer_;

@@ -5,6 +5,7 @@
 #include <aclapi.h>
 #include <fcntl.h>
 #include <io.h>
+#include <winioctl.h>
 
 #include <cassert>
 #include <clocale>
@@ -100,8 +101,9 @@ class PendingLock {
 HANDLE create_temporary(const std::wstring& path, DWORD attributes) {
   const PendingLock lock;
   // Delete sharing lets the console handler remove it while it is open.
-  const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC,
-                                    FILE_SHARE_DELETE, nullptr, CREATE_NEW, attributes, nullptr);
+  const HANDLE file =
+      ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC,
+                    FILE_SHARE_DELETE, nullptr, CREATE_NEW, attributes, nullptr);
   const DWORD error = ::GetLastError();
   if (file != INVALID_HANDLE_VALUE) pending_path = path.c_str();
   ::SetLastError(error);
@@ -428,6 +430,20 @@ bool is_in_use(const std::wstring& path) {
   const FileHandle probe(::CreateFileW(path.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
                                        kEntryItself, nullptr));
   return !probe.is_open() && ::GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+// Compresses the open `file` where `wanted` asks for it, then returns which
+// of `wanted`'s attributes it has.
+DWORD kept_attributes(HANDLE file, DWORD wanted) {
+  if ((wanted & FILE_ATTRIBUTE_COMPRESSED) != 0) {
+    USHORT format = COMPRESSION_FORMAT_DEFAULT;
+    DWORD returned = 0;
+    (void)::DeviceIoControl(file, FSCTL_SET_COMPRESSION, &format, sizeof format, nullptr, 0,
+                            &returned, nullptr);
+  }
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!::GetFileInformationByHandle(file, &information)) return 0;
+  return information.dwFileAttributes & wanted;
 }
 
 // Whether a failure may pass once another program lets go of a file.
@@ -837,14 +853,15 @@ bool AtomicFile::create(const Directory& directory, NativeStringView name) {
   moved_aside_.clear();
   std::wstring final_path = resolve(directory, name);
   std::wstring stored;
+  const std::size_t step = final_path.rfind(L'\\') + 1;
   // A name that reaches a file stored under another name (an 8.3 alias)
   // would put the merged playlist in that file's place.
   if (!stored_name_at(final_path, stored) ||
-      (!stored.empty() &&
-       !same_file_name(stored,
-                       std::wstring_view(final_path).substr(final_path.rfind(L'\\') + 1)))) {
+      (!stored.empty() && !same_file_name(stored, std::wstring_view(final_path).substr(step)))) {
     return false;
   }
+  // A rename gives the name the letters it is given: the earlier playlist's own.
+  if (!stored.empty()) final_path.replace(step, std::wstring::npos, stored);
   DWORD kept = 0;
   const DWORD attributes = ::GetFileAttributesW(final_path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) {
@@ -857,18 +874,32 @@ bool AtomicFile::create(const Directory& directory, NativeStringView name) {
   // Whatever may fail for want of memory fails before the file exists.
   buffer_.reserve(kAtomicFileBufferBytes);
   // The temporary file carries the replaced playlist's attributes from the
-  // start: a rename keeps the attributes of the file renamed.
+  // start: a rename keeps the attributes of the file renamed. Encryption is
+  // asked for at creation, compression right after; where the volume or
+  // the system offers neither, the file is made without and unkept() says so.
+  const DWORD wanted = attributes == INVALID_FILE_ATTRIBUTES
+                           ? 0
+                           : attributes & (FILE_ATTRIBUTE_ENCRYPTED | FILE_ATTRIBUTE_COMPRESSED);
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
     temporary_name_ = temporary_path(final_path, attempt);
-    const HANDLE file = create_temporary(temporary_name_, kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL);
+    HANDLE file = create_temporary(
+        temporary_name_, kept | (wanted & FILE_ATTRIBUTE_ENCRYPTED) | FILE_ATTRIBUTE_NORMAL);
+    DWORD error = ::GetLastError();
+    if (file == INVALID_HANDLE_VALUE && (wanted & FILE_ATTRIBUTE_ENCRYPTED) != 0 &&
+        error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+      file = create_temporary(temporary_name_, kept | FILE_ATTRIBUTE_NORMAL);
+      error = ::GetLastError();
+    }
     if (file != INVALID_HANDLE_VALUE) {
       directory_ = &directory;
       name_ = std::move(final_path);
       handle_ = file;
       written_ = written_back_to_ = 0;
+      const DWORD unkept = wanted & ~kept_attributes(file, wanted);
+      lost_encryption_ = (unkept & FILE_ATTRIBUTE_ENCRYPTED) != 0;
+      lost_compression_ = (unkept & FILE_ATTRIBUTE_COMPRESSED) != 0;
       return true;
     }
-    const DWORD error = ::GetLastError();
     temporary_name_.clear();  // another program's file, or none
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
       failed(error);

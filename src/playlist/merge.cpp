@@ -63,6 +63,8 @@ AnchorResult failed(MergeReport& report, AnchorResult result, const platform::At
 // Puts the merged playlist in place of the earlier one.
 AnchorResult commit(MergeReport& report, platform::AtomicFile& output) {
   const std::uint64_t size = output.size();
+  report.lost_encryption = output.lost_encryption();
+  report.lost_compression = output.lost_compression();
   switch (output.commit()) {
     case platform::CommitResult::replaced:
       return ended(report, AnchorResult::written, size);

@@ -79,6 +79,10 @@ struct MergeReport {
   platform::WriteFault fault = platform::WriteFault::none;
   unsigned system_error = 0;
   NativeString moved_aside;
+  // When written: the earlier playlist was encrypted, or compressed, and
+  // the new one could not be (Windows, where the volume or system has not).
+  bool lost_encryption = false;
+  bool lost_compression = false;
   // The names the folder listed, the merged playlist's among them, in
   // listing order, stored once for a folder of any size.
   platform::NameList listing;
