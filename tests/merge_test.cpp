@@ -263,6 +263,34 @@ TEST(MergeReport, SaysWhatBecameOfEachPlaylistAndOfTheMergedOne) {
   test::make_read_only(dir / M3U_NATIVE("game.m3u"), false);
 }
 
+TEST(MergeReport, TellsHowFarItIsAndStopsWhenAsked) {
+  TempDir dir;
+  for (const char* name : {"a", "b", "c"})
+    write_file(dir / (NativeString(M3U_NATIVE("x")) + NativeChar(name[0]) + M3U_NATIVE(".m3u")),
+               name);
+  write_file(dir / M3U_NATIVE("game.m3u"), "old");
+  const NativeString anchor = dir.prefix() + M3U_NATIVE("game.wsr");
+  std::vector<std::pair<std::size_t, std::size_t>> told;
+  MergeReport report;
+  // Stopped at the second playlist: nothing is replaced, nothing stays behind.
+  EXPECT_FALSE(merge_playlists(anchor, report, [&](std::size_t looked_at, std::size_t listed) {
+    told.emplace_back(looked_at, listed);
+    return told.size() < 2;
+  }));
+  EXPECT_EQ(report.result, AnchorResult::cancelled);
+  EXPECT_EQ(read_file(dir / M3U_NATIVE("game.m3u")), "old");
+  EXPECT_EQ(test::entry_names(dir.path()).size(), 4u);
+  // Told after each playlist, the merged one among the names listed.
+  told.clear();
+  EXPECT_TRUE(merge_playlists(anchor, report, [&](std::size_t looked_at, std::size_t listed) {
+    told.emplace_back(looked_at, listed);
+    return true;
+  }));
+  EXPECT_EQ(told.size(), 3u);
+  EXPECT_EQ(told.back().second, 4u);
+  EXPECT_TRUE(std::is_sorted(told.begin(), told.end()));
+}
+
 TEST(MergeReport, SaysWhyNothingWasWritten) {
   TempDir dir;
   TempDir big;

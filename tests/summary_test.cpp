@@ -261,6 +261,20 @@ TEST(Summary, PutsWhatNeedsAttentionFirstAndCountsTheRest) {
                        "one.m3u written: 1 playlist merged"));
   EXPECT_TRUE(summary.left_out);
 
+  // A run cancelled part-way: the anchor being merged, and those after it.
+  AnchorRun unnamed{kFolder + M3U_NATIVE("later.wsr"), {}, {}};
+  unnamed.report.result = AnchorResult::cancelled;
+  summary = summarize({anchor(AnchorResult::cancelled), unnamed}, Language::english);
+  EXPECT_EQ(plain(summary.content),
+            M3U_NATIVE("game.m3u not written: the merge was cancelled, and the earlier playlist "
+                       "was kept.\n\n") +
+                kFolder +
+                M3U_NATIVE("later.wsr not written: the merge was cancelled, and the "
+                           "earlier playlist was kept."));
+  EXPECT_EQ(plain(summarize({unnamed}, Language::japanese).content),
+            kFolder + M3U_NATIVE("later.wsr は書き出していません: 結合を取り消したため、以前の"
+                                 "プレイリストを残しました。"));
+
   // Results in other folders are named by their whole path, and past the
   // lines shown the rest are counted.
   std::vector<AnchorRun> many(kLinesShown + 1002, anchor(AnchorResult::written, {merged}));

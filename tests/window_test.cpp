@@ -170,6 +170,46 @@ TEST(WindowedTool, ShowsWhatWasMergedAndLeftOutAndWritesWhatTheConsoleToolWrites
   EXPECT_EQ(read_file(dir / L"game.m3u"), windowed);
 }
 
+// The visible window of class `name` that `process` shows within the
+// patience, or nullptr.
+HWND wait_for_window(DWORD process, const wchar_t* name) {
+  for (DWORD waited = 0; waited < kPatienceMilliseconds; waited += kPollMilliseconds) {
+    for (HWND window = ::FindWindowExW(nullptr, nullptr, name, nullptr); window != nullptr;
+         window = ::FindWindowExW(nullptr, window, name, nullptr)) {
+      DWORD owner = 0;
+      ::GetWindowThreadProcessId(window, &owner);
+      if (owner == process && ::IsWindowVisible(window)) return window;
+    }
+    ::Sleep(kPollMilliseconds);
+  }
+  return nullptr;
+}
+
+TEST(WindowedTool, ALongMergeShowsItsProgressAndCancelKeepsTheEarlierPlaylist) {
+  TempDir dir;
+  // Enough playlists to take well over half a second under Wine.
+  for (int i = 0; i < 6000; ++i) {
+    write_file(dir / (L"p" + std::to_wstring(100000 + i) + L".m3u"), "x");
+  }
+  write_file(dir / L"game.m3u", "old");
+  const WindowedRun run(dir.prefix() + L"game.wsr", false);
+  ASSERT_TRUE(run.started());
+  const HWND progress = wait_for_window(run.id(), L"m3umergeProgress");
+  ASSERT_NE(progress, nullptr) << "no progress was shown";
+  ::PostMessageW(progress, WM_COMMAND, IDCANCEL, 0);
+  const HWND dialog = wait_for_dialog({run.id()});
+  ASSERT_NE(dialog, nullptr);
+  const std::wstring text = dialog_text(dialog);
+  EXPECT_NE(text.find(L"game.m3u not written: the merge was cancelled, and the earlier playlist "
+                      L"was kept."),
+            std::wstring::npos)
+      << narrow(text);
+  press_close(dialog);
+  EXPECT_EQ(run.wait(), 0);
+  EXPECT_EQ(read_file(dir / L"game.m3u"), "old");
+  EXPECT_EQ(test::entry_names(dir.path()).size(), 6001u);
+}
+
 TEST(WindowedTool, InstancesStartedTogetherShowOneDialogForAllTheirPlaylists) {
   const std::wstring names[] = {L"one", L"two", L"three"};
   std::vector<std::unique_ptr<TempDir>> dirs;

@@ -25,6 +25,7 @@ namespace {
 
 constexpr wchar_t kTitle[] = L"m3umerge";
 constexpr wchar_t kLocaleName[] = L"japanese";
+constexpr wchar_t kProgressClass[] = L"m3umergeProgress";
 constexpr int kShowInFolderButton = 100;
 constexpr int kPlayButton = 101;  // and the next ones, one per playlist written
 constexpr std::size_t kPlayButtons = 5;
@@ -310,6 +311,99 @@ void show_request(Language language) {
   show(config);
 }
 
+// A window that shows a long merge under way, from half a second in, with
+// a Cancel button; Esc and closing it cancel too. The merge runs on this
+// same thread: each update handles the window's waiting messages.
+class ProgressWindow {
+ public:
+  explicit ProgressWindow(Language language) : language_(language) {}
+  ProgressWindow(const ProgressWindow&) = delete;
+  ProgressWindow& operator=(const ProgressWindow&) = delete;
+  ~ProgressWindow() {
+    if (window_ != nullptr) ::DestroyWindow(window_);
+  }
+
+  // Shows that `looked_at` of the `listed` names of `folder` were looked
+  // at; false once the user cancelled.
+  bool update(std::size_t looked_at, std::size_t listed, const std::wstring& folder) {
+    const ULONGLONG now = ::GetTickCount64();
+    if (cancelled_ || now - updated_ < kUpdateMilliseconds) return !cancelled_;
+    updated_ = now;
+    if (window_ == nullptr && now - started_ >= kShowAfterMilliseconds) create();
+    if (window_ != nullptr) {
+      ::SetWindowTextW(text_, progress_text(language_, looked_at, listed, folder).c_str());
+      ::SendMessageW(bar_, PBM_SETPOS, listed == 0 ? 0 : WPARAM(looked_at * 1000 / listed), 0);
+    }
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (window_ != nullptr && ::IsDialogMessageW(window_, &message)) continue;
+      ::TranslateMessage(&message);
+      ::DispatchMessageW(&message);
+    }
+    return !cancelled_;
+  }
+  bool cancelled() const { return cancelled_; }
+
+ private:
+  static constexpr ULONGLONG kShowAfterMilliseconds = 500;
+  static constexpr ULONGLONG kUpdateMilliseconds = 50;
+
+  static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
+    auto* self = pointer_from<ProgressWindow>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self != nullptr &&
+        (message == WM_CLOSE || (message == WM_COMMAND && LOWORD(w) == IDCANCEL))) {
+      self->cancelled_ = true;
+      return 0;
+    }
+    return ::DefWindowProcW(window, message, w, l);
+  }
+
+  void create() {
+    const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    WNDCLASSEXW type{};
+    type.cbSize = sizeof(type);
+    type.lpfnWndProc = procedure;
+    type.hInstance = instance;
+    type.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    type.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
+    type.lpszClassName = kProgressClass;
+    (void)::RegisterClassExW(&type);
+    const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
+    (void)::InitCommonControlsEx(&controls);
+    window_ = ::CreateWindowExW(WS_EX_DLGMODALFRAME, kProgressClass, kTitle,
+                                WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT, 480, 170,
+                                nullptr, nullptr, instance, nullptr);
+    if (window_ == nullptr) return;
+    ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    text_ = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_LEFT, 16, 12, 440, 40,
+                              window_, nullptr, instance, nullptr);
+    bar_ = ::CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE, 16, 58, 440, 18,
+                             window_, nullptr, instance, nullptr);
+    ::SendMessageW(bar_, PBM_SETRANGE32, 0, 1000);
+    const std::wstring cancel = cancel_label(language_);
+    (void)::CreateWindowExW(0, L"BUTTON", cancel.c_str(),
+                            WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 356, 90, 100, 28,
+                            window_, reinterpret_cast<HMENU>(INT_PTR{IDCANCEL}), instance, nullptr);
+    const HFONT font = static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
+    ::EnumChildWindows(
+        window_,
+        [](HWND child, LPARAM f) {
+          ::SendMessageW(child, WM_SETFONT, WPARAM(f), TRUE);
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(font));
+    ::ShowWindow(window_, SW_SHOWNORMAL);
+  }
+
+  Language language_;
+  ULONGLONG started_ = ::GetTickCount64();
+  ULONGLONG updated_ = 0;
+  bool cancelled_ = false;
+  HWND window_ = nullptr;
+  HWND text_ = nullptr;
+  HWND bar_ = nullptr;
+};
+
 void run(int argc, wchar_t** argv) {
   const Language language = user_language();
   if (argc < 2) {
@@ -319,10 +413,22 @@ void run(int argc, wchar_t** argv) {
   std::vector<std::wstring> anchors(argv + 1, argv + argc);
   if (hand_over_or_gather(anchors) == Gathered::handed_over) return;
   std::vector<AnchorRun> merged;
-  for (const std::wstring& anchor : anchors) {
-    merged.push_back({anchor, {}, {}});
-    (void)merge_playlists(anchor, merged.back().report);
-    merged.back().detail = failure_detail(merged.back().report);
+  {
+    ProgressWindow progress(language);
+    for (const std::wstring& anchor : anchors) {
+      merged.push_back({anchor, {}, {}});
+      MergeReport& report = merged.back().report;
+      // Once cancelled, the rest is not merged either.
+      if (progress.cancelled()) {
+        report.result = AnchorResult::cancelled;
+        continue;
+      }
+      const std::wstring folder = folder_of(anchor);
+      (void)merge_playlists(anchor, report, [&](std::size_t looked_at, std::size_t listed) {
+        return progress.update(looked_at, listed, folder);
+      });
+      merged.back().detail = failure_detail(report);
+    }
   }
   const ComApartment com;
   show_summary(merged, language);

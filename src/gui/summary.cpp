@@ -39,6 +39,7 @@ struct Texts {
   NativeStringView other_failure;     // {0} merged playlist, {1} the system's message
   NativeStringView system_error;      // {0} the system's code
   NativeStringView out_of_resources;  // {0} merged playlist
+  NativeStringView cancelled;         // {0} merged playlist, or the anchor
   NativeStringView more_anchors;      // {0} how many more
   NativeStringView all_written_one;
   NativeStringView all_written_many;  // {0} how many
@@ -51,6 +52,8 @@ struct Texts {
   NativeStringView play;
   NativeStringView play_named;  // {0} the playlist
   NativeStringView no_player;
+  NativeStringView progress;  // {0} looked at, {1} listed, {2} folder
+  NativeStringView cancel;
   NativeStringView separator;      // between details
   NativeStringView full_stop;      // what ends a sentence
   NativeStringView next_sentence;  // what comes between a sentence ended and the next
@@ -108,6 +111,7 @@ constexpr Texts kEnglish = {
     M3U_NATIVE("error {0}"),
     M3U_NATIVE("{0} not written: the system ran short of memory or file handles, and the earlier "
                "playlist ") M3U_NATIVE("was kept. Close some programs and try again."),
+    M3U_NATIVE("{0} not written: the merge was cancelled, and the earlier playlist was kept."),
     M3U_NATIVE("...and {0} more."),
     M3U_NATIVE("Playlist written"),
     M3U_NATIVE("{0} playlists written"),
@@ -123,6 +127,8 @@ constexpr Texts kEnglish = {
     M3U_NATIVE("Play {0}"),
     M3U_NATIVE("No program is set to open .m3u playlists. Install a player, or choose one for "
                ".m3u files in Settings, Apps, Default apps, and try again."),
+    M3U_NATIVE("Merging playlists: {0} of {1} looked at, in {2}"),
+    M3U_NATIVE("Cancel"),
     M3U_NATIVE("; "),
     M3U_NATIVE("."),
     M3U_NATIVE(" "),
@@ -184,6 +190,7 @@ constexpr Texts kJapanese = {
     M3U_NATIVE("{0} は書き出していません: メモリまたはファイル "
                "ハンドルが足りないため、以前のプレイリストを")
         M3U_NATIVE("残しました。ほかのプログラムを閉じてから、もう一度お試しください。"),
+    M3U_NATIVE("{0} は書き出していません: 結合を取り消したため、以前のプレイリストを残しました。"),
     M3U_NATIVE("...ほか {0} 件。"),
     M3U_NATIVE("プレイリストを書き出しました"),
     M3U_NATIVE("{0} 個のプレイリストを書き出しました"),
@@ -200,6 +207,8 @@ constexpr Texts kJapanese = {
     M3U_NATIVE(".m3u プレイリストを開くプログラムが設定されていません。プレーヤーをインストール"
                "するか、[設定] の [アプリ] > [既定のアプリ] で .m3u ファイルを開くプログラムを選ん"
                "でから、もう一度お試しください。"),
+    M3U_NATIVE("プレイリストを結合しています: {1} 個中 {0} 個 ({2})"),
+    M3U_NATIVE("キャンセル"),
     M3U_NATIVE("; "),
     M3U_NATIVE("。"),
     M3U_NATIVE(""),
@@ -369,6 +378,8 @@ NativeString anchor_line(const Texts& words, const AnchorRun& run, NativeStringV
       return write_failed_line(words, run, name);
     case AnchorResult::out_of_resources:
       return fill(words.out_of_resources, {name});
+    case AnchorResult::cancelled:
+      return fill(words.cancelled, {name.empty() ? isolated(run.anchor) : NativeString(name)});
   }
   return {};
 }
@@ -426,8 +437,10 @@ Summary summarize(const std::vector<AnchorRun>& run, Language language) {
     const AnchorRun& anchor = run[order[shown]];
     const NativeStringView path = anchor.report.merged_path;
     if (!summary.content.empty()) summary.content += M3U_NATIVE("\n\n");
-    summary.content +=
-        anchor_line(words, anchor, isolated(folder.empty() ? path : file_name(path)));
+    // Refused before it was named: the anchor names it.
+    const NativeString name =
+        path.empty() ? NativeString() : isolated(folder.empty() ? path : file_name(path));
+    summary.content += anchor_line(words, anchor, name);
   }
   if (order.size() > kLinesShown) {
     summary.content += M3U_NATIVE("\n\n");
@@ -460,5 +473,12 @@ NativeString play_label(Language language, NativeStringView name) {
 }
 
 NativeString no_player_hint(Language language) { return NativeString(texts(language).no_player); }
+
+NativeString progress_text(Language language, std::size_t looked_at, std::size_t listed,
+                           NativeStringView folder) {
+  return fill(texts(language).progress, {grouped(looked_at), grouped(listed), isolated(folder)});
+}
+
+NativeString cancel_label(Language language) { return NativeString(texts(language).cancel); }
 
 }  // namespace m3umerge::gui

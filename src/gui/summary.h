@@ -52,6 +52,12 @@ NativeString play_label(Language language, NativeStringView name);
 // What to do where no program opens playlists.
 NativeString no_player_hint(Language language);
 
+// What the window shown during a long merge says: how many of the names
+// listed in `folder` were looked at.
+NativeString progress_text(Language language, std::size_t looked_at, std::size_t listed,
+                           NativeStringView folder);
+NativeString cancel_label(Language language);
+
 // `value` in decimal with a comma between groups of three digits: 40,960.
 NativeString grouped(std::uint64_t value);
 

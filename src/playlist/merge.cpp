@@ -78,7 +78,7 @@ AnchorResult commit(MergeReport& report, platform::AtomicFile& output) {
 
 // The whole merge; runs out of memory by throwing std::bad_alloc, which
 // unwinds through the owners of every file and buffer.
-AnchorResult merge(NativeStringView anchor, MergeReport& report) {
+AnchorResult merge(NativeStringView anchor, MergeReport& report, const Progress& progress) {
   MergeTarget target;
   platform::Directory directory;
   if (const auto refused = open_target(anchor, target, directory)) return ended(report, *refused);
@@ -93,6 +93,9 @@ AnchorResult merge(NativeStringView anchor, MergeReport& report) {
   while (const Candidate* candidate = candidates.next()) {
     platform::print_line(candidate->name);
     InputReport& input = report.inputs.emplace_back(listed(*candidate));
+    if (progress && !progress(candidate->listed + 1, report.listing.size())) {
+      return ended(report, AnchorResult::cancelled);
+    }
     if (candidate->read == CandidateRead::no_resources) failure = AnchorResult::out_of_resources;
     if (candidate->read != CandidateRead::content) continue;
     failure = append(candidate->content, target, directory, output, utf8.get());
@@ -120,10 +123,10 @@ bool merge_playlists(NativeStringView anchor) {
   return merge_playlists(anchor, report);
 }
 
-bool merge_playlists(NativeStringView anchor, MergeReport& report) {
+bool merge_playlists(NativeStringView anchor, MergeReport& report, const Progress& progress) {
   report = {};
   try {
-    return was_written(merge(anchor, report));
+    return was_written(merge(anchor, report, progress));
   } catch (const std::bad_alloc&) {
     // Memory ran out: this anchor fails like any other failure, quietly.
     return was_written(ended(report, AnchorResult::out_of_resources));

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "platform/platform.h"
@@ -55,6 +56,7 @@ enum class AnchorResult {
   write_failed,       // a write, the flush or the replace failed (`fault` says why);
                       // the earlier playlist is kept unless `fault` is moved_aside
   out_of_resources,   // memory or file handles ran out; the earlier playlist is kept
+  cancelled,          // the caller stopped it (`progress`); the earlier playlist is kept
 };
 
 struct InputReport {
@@ -92,9 +94,15 @@ struct MergeReport {
   NativeStringView name(const InputReport& input) const { return listing[input.listed]; }
 };
 
+// Told, after each playlist listed, how many of the names of the folder's
+// listing have been looked at so far and how many it holds; returns false
+// to stop the merge, which then ends as cancelled.
+using Progress = std::function<bool(std::size_t looked_at, std::size_t listed)>;
+
 // Does exactly what merge_playlists(anchor) does, listing included, and
-// fills `report` with what came of it. Returns true when it was written.
-bool merge_playlists(NativeStringView anchor, MergeReport& report);
+// fills `report` with what came of it, telling `progress`, when it is
+// given, how far it is. Returns true when it was written.
+bool merge_playlists(NativeStringView anchor, MergeReport& report, const Progress& progress = {});
 
 // Whether `result` says that a merged playlist was written.
 constexpr bool was_written(AnchorResult result) {
