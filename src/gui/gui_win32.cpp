@@ -37,6 +37,11 @@ T* pointer_from(LONG_PTR value) {
   return reinterpret_cast<T*>(value);  // NOLINT(performance-no-int-to-ptr)
 }
 
+// A child window's id, which Win32 takes where a menu handle goes.
+HMENU child_id(int id) {
+  return reinterpret_cast<HMENU>(static_cast<INT_PTR>(id));  // NOLINT(performance-no-int-to-ptr)
+}
+
 Language user_language() {
   return PRIMARYLANGID(::GetUserDefaultUILanguage()) == LANG_JAPANESE ? Language::japanese
                                                                       : Language::english;
@@ -383,7 +388,7 @@ class ProgressWindow {
     const std::wstring cancel = cancel_label(language_);
     (void)::CreateWindowExW(0, L"BUTTON", cancel.c_str(),
                             WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 356, 90, 100, 28,
-                            window_, reinterpret_cast<HMENU>(INT_PTR{IDCANCEL}), instance, nullptr);
+                            window_, child_id(IDCANCEL), instance, nullptr);
     const HFONT font = static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
     ::EnumChildWindows(
         window_,

@@ -359,7 +359,6 @@ NativeString anchor_line(const Texts& words, const AnchorRun& run, NativeStringV
   const MergeReport& report = run.report;
   switch (report.result) {
     case AnchorResult::written:
-      return written_line(words, report, name);
     case AnchorResult::written_unflushed:
       return written_line(words, report, name);
     case AnchorResult::not_a_wsr_path:
