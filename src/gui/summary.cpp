@@ -347,6 +347,8 @@ NativeString write_failed_line(const Texts& words, const AnchorRun& run, NativeS
           words.other_failure,
           {name, run.detail.empty() ? fill(words.system_error, {grouped(report.system_error)})
                                     : run.detail});
+    case platform::WriteFault::no_resources:
+      return fill(words.out_of_resources, {name});
     case platform::WriteFault::none:
     case platform::WriteFault::disk_full:
       break;

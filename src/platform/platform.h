@@ -178,6 +178,11 @@ class Directory {
   const NativeString& path() const { return path_; }
 #if !defined(_WIN32)
   NativeHandle handle() const { return handle_; }
+  // The user the directory belongs to.
+  unsigned owner() const { return owner_; }
+  // How long, in milliseconds, opening its files may still wait for the
+  // holders of leases on them to let go; what opening spends.
+  int& lease_patience() const { return lease_patience_; }
 #endif
 
  private:
@@ -186,6 +191,8 @@ class Directory {
   void close();
 
   NativeHandle handle_ = kNoHandle;
+  unsigned owner_ = 0;
+  mutable int lease_patience_ = 0;
   // The process's own identity, while it has taken the owner's.
   std::optional<ProcessIdentity> own_identity_;
 #endif
@@ -253,6 +260,7 @@ enum class WriteFault {
   access_denied,  // the user may not write or replace it there
   cloud,          // the cloud provider that keeps the folder refused (not running, not in sync)
   moved_aside,    // the earlier file was moved aside and could not be put back (Windows)
+  no_resources,   // the system ran short of memory or file handles
   other,          // any other failure: the system's code says which
 };
 

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
+#include <chrono>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -22,6 +23,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -69,6 +71,10 @@ namespace m3umerge::platform {
 namespace {
 
 constexpr int kTemporaryNameAttempts = 100;
+// How long a merge waits, in all, for programs that hold leases on its
+// playlists to let go, and how often it asks again.
+constexpr int kLeasePatienceMilliseconds = 2000;
+constexpr int kLeaseRetryMilliseconds = 10;
 constexpr NativeStringView kTemporaryPrefix = ".m3umerge-";
 constexpr int kTemporaryDigits = 16;
 static_assert(kTemporaryPrefix.size() + kTemporaryDigits + 4 < kTemporaryNameCapacity);
@@ -183,14 +189,16 @@ mode_t new_file_mode() {
 bool is_folder(int folder_fd, const std::string& path) {
   struct stat folder {};
   struct stat other {};
-  return ::fstat(folder_fd, &folder) == 0 && ::stat(path.c_str(), &other) == 0 &&
+  return ::fstat(folder_fd, &folder) == 0 &&
+         ::fstatat(folder_fd, path.empty() ? "." : path.c_str(), &other, 0) == 0 &&
          folder.st_dev == other.st_dev && folder.st_ino == other.st_ino;
 }
 
-// The text of the link at `path`, or nothing when it is no link.
-std::optional<std::string> link_text(const std::string& path) {
+// The text of the link at `path` (relative to the folder `folder_fd`, or
+// absolute), or nothing when it is no link.
+std::optional<std::string> link_text(int folder_fd, const std::string& path) {
   std::string text(PATH_MAX, '\0');
-  const ssize_t length = ::readlink(path.c_str(), text.data(), text.size());
+  const ssize_t length = ::readlinkat(folder_fd, path.c_str(), text.data(), text.size());
   if (length < 0 || std::size_t(length) >= text.size()) return std::nullopt;
   text.resize(std::size_t(length));
   return text;
@@ -213,7 +221,7 @@ std::size_t free_descriptors(std::size_t enough) {
 // Whether an open failed for want of something the system may have again
 // later, rather than for the file itself.
 bool is_out_of_resources(int error) {
-  return error == EMFILE || error == ENFILE || error == ENOMEM || error == EAGAIN;
+  return error == EMFILE || error == ENFILE || error == ENOMEM;
 }
 
 // What a failed call means for the file it was about: `error` may pass.
@@ -259,12 +267,12 @@ bool is_regular_file(const struct stat& status) {
 // followed, for reading when it is a regular file, examining it first
 // through an O_PATH descriptor and reopening that very file through /proc,
 // so that nothing else (a device a link leads to, say) is ever opened.
-// Without O_NONBLOCK: a lease another program holds is broken as for any
-// reader. Fills `status`; -1 with errno set when it fails, EINVAL for a
-// file of another kind. Where the system has no O_PATH or no /proc, the
+// A lease another program holds is broken as for any reader, waiting for
+// the holder at most `patience` milliseconds, which it spends. Fills `status`; -1 with errno set
+// when it fails, EINVAL for a file of another kind. Where the system has no O_PATH or no /proc, the
 // name is opened as it leads, without waiting, and a device it reaches is
 // opened before it is turned away.
-int open_examined(int directory_fd, const char* path, struct stat& status) {
+int open_examined(int directory_fd, const char* path, struct stat& status, int& patience) {
   bool examined = false;
 #if defined(O_PATH)
   const Descriptor located(open_at(directory_fd, path, O_PATH | O_CLOEXEC));
@@ -275,7 +283,15 @@ int open_examined(int directory_fd, const char* path, struct stat& status) {
   }
   char reopened[32];
   (void)std::snprintf(reopened, sizeof reopened, "/proc/self/fd/%d", located.get());
-  const int fd = open_at(AT_FDCWD, reopened, O_RDONLY | O_NOCTTY | O_CLOEXEC);
+  // Each try of a leased file asks its holder to let go; a holder that
+  // does not costs the merge no more than its patience, shared by all.
+  int fd = -1;
+  for (;;) {
+    fd = open_at(AT_FDCWD, reopened, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0 || errno != EWOULDBLOCK || patience <= 0) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kLeaseRetryMilliseconds));
+    patience -= kLeaseRetryMilliseconds;
+  }
   if (fd >= 0 || errno != ENOENT) return fd;
   examined = true;
 #endif
@@ -290,20 +306,77 @@ int open_examined(int directory_fd, const char* path, struct stat& status) {
   return file.release();
 }
 
-// Takes, as root, the rights of the owner and group that `status` names,
-// and no supplementary group: what root could reach beyond the owner stays
-// out of reach. Returns what to give back, or nothing when the system
+// Takes, as root, the rights of the owner that `status` names, with the
+// owner's own groups: what root could reach beyond the owner stays out of
+// reach. Returns what to give back, or nothing when the system
 // refuses a step; the process then keeps all it had.
+// The group that has no rights: unmapped ids show as it, and the system's
+// files give it nothing.
+constexpr gid_t kNoGroup = 65534;
+
+// The fields of the lines of a colon-separated system file (/etc/passwd,
+// /etc/group), one vector per line; none where it cannot be read.
+std::vector<std::vector<std::string>> records_of(const char* path) {
+  std::vector<std::vector<std::string>> records;
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "re"), std::fclose);
+  if (!file) return records;
+  std::string line;
+  for (int c = 0; c != EOF;) {
+    c = std::fgetc(file.get());
+    if (c != '\n' && c != EOF) {
+      line += char(c);
+      continue;
+    }
+    std::vector<std::string>& fields = records.emplace_back(1);
+    for (const char character : line) {
+      if (character == ':') {
+        fields.emplace_back();
+      } else {
+        fields.back() += character;
+      }
+    }
+    line.clear();
+  }
+  return records;
+}
+
+// The primary group of `user` and the groups that name it as a member, as
+// the local files /etc/passwd and /etc/group say; kNoGroup alone for a user
+// they do not know (one from a directory service, whose groups are then
+// left out: fewer rights, never more).
+std::vector<gid_t> groups_of(uid_t user) {
+  const auto users = records_of("/etc/passwd");
+  const auto entry = std::find_if(users.begin(), users.end(), [&](const auto& fields) {
+    return fields.size() >= 4 && fields[2] == std::to_string(user);
+  });
+  if (entry == users.end() || (*entry)[0].empty()) return {kNoGroup};
+  const std::string& name = (*entry)[0];
+  std::vector<gid_t> groups = {gid_t(std::strtoul((*entry)[3].c_str(), nullptr, 10))};
+  for (const auto& fields : records_of("/etc/group")) {
+    if (fields.size() < 4) continue;
+    for (std::size_t start = 0; start <= fields[3].size();) {
+      const std::size_t end = std::min(fields[3].find(',', start), fields[3].size());
+      if (fields[3].compare(start, end - start, name) == 0) {
+        groups.push_back(gid_t(std::strtoul(fields[2].c_str(), nullptr, 10)));
+      }
+      start = end + 1;
+    }
+  }
+  return groups;
+}
+
 std::optional<ProcessIdentity> take_identity(const struct stat& status) {
   ProcessIdentity own{::geteuid(), ::getegid(), {}};
   const int count = ::getgroups(0, nullptr);
   std::vector<gid_t> groups(count > 0 ? std::size_t(count) : 0);
   if (count < 0 || ::getgroups(count, groups.data()) != count) return std::nullopt;
   own.groups.assign(groups.begin(), groups.end());
-  // A user namespace may forbid setgroups; the groups it leaves are then
+  // The owner's own groups, the first as the group of what is created; a
+  // user namespace may forbid setgroups, and the groups it leaves are then
   // those of an unprivileged user already.
-  const bool regrouped = ::setgroups(0, nullptr) == 0;
-  const bool refused = ::setegid(status.st_gid) != 0 || ::seteuid(status.st_uid) != 0;
+  const std::vector<gid_t> owners = groups_of(status.st_uid);
+  const bool regrouped = ::setgroups(owners.size(), owners.data()) == 0;
+  const bool refused = ::setegid(owners.front()) != 0 || ::seteuid(status.st_uid) != 0;
   if (!refused) return own;
   if (::setegid(own.group) == 0 && regrouped) (void)::setgroups(groups.size(), groups.data());
   return std::nullopt;
@@ -470,6 +543,8 @@ bool Directory::open(NativeStringView path) {
   const Descriptor opened(::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   struct stat status {};
   if (!opened.is_open() || ::fstat(opened.get(), &status) != 0) return false;
+  owner_ = status.st_uid;
+  lease_patience_ = kLeasePatienceMilliseconds;
   if (::geteuid() == 0 && status.st_uid != 0) own_identity_ = take_identity(status);
   // Opened again as the one it now acts as, who may not read it.
   handle_ = own_identity_ ? open_at(opened.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
@@ -516,16 +591,18 @@ bool Directory::stored_name(NativeStringView name, NativeString& stored) const {
 bool Directory::leads_to(NativeStringView link, NativeStringView name) const {
   // Links rarely chain: the system's own limit on a path's links will do.
   constexpr int kMaxLinks = 40;
-  std::string step = path_ + std::string(link);
+  // Each step relative to the open folder, as the links are seen from it.
+  std::string step(link);
   for (int depth = 0; depth < kMaxLinks; ++depth) {
-    const std::optional<std::string> text = link_text(step);
+    const std::optional<std::string> text = link_text(handle_, step);
     if (!text || text->empty()) return false;
     step = text->front() == '/' ? *text : step.substr(0, step.rfind('/') + 1) + *text;
     const std::size_t separator = step.rfind('/');
+    const std::size_t name_start = separator == std::string::npos ? 0 : separator + 1;
     // The folder is compared by identity: another path may reach it (a bind
     // mount, another letter case on a file system that ignores it).
-    if (same_file_name(std::string_view(step).substr(separator + 1), name) &&
-        is_folder(handle_, step.substr(0, separator + 1))) {
+    if (same_file_name(std::string_view(step).substr(name_start), name) &&
+        is_folder(handle_, step.substr(0, name_start))) {
       return true;
     }
   }
@@ -554,6 +631,20 @@ void InputFile::read_ahead(std::size_t limit) const {
 #endif
 }
 
+namespace {
+
+// Whether the link `path` in `directory` may be followed: only one that
+// this process or the folder's owner made is, so that where others may
+// write, a link planted there cannot make the merge read what they may not
+// (the rule the system keeps for links in shared, sticky folders).
+bool is_trusted_link(const Directory& directory, const NativeString& path) {
+  struct stat link {};
+  return ::fstatat(directory.handle(), path.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
+         (link.st_uid == ::geteuid() || link.st_uid == directory.owner());
+}
+
+}  // namespace
+
 IoResult InputFile::open(const Directory& directory, NativeStringView name) {
   close();
   const NativeString path(name);
@@ -564,8 +655,9 @@ IoResult InputFile::open(const Directory& directory, NativeStringView name) {
   int fd = open_at(directory.handle(), path.c_str(),
                    O_RDONLY | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
   struct stat status {};
+  if (fd < 0 && errno == ELOOP && !is_trusted_link(directory, path)) return IoResult::failed;
   if (fd < 0 && (errno == ELOOP || errno == EWOULDBLOCK)) {
-    fd = open_examined(directory.handle(), path.c_str(), status);
+    fd = open_examined(directory.handle(), path.c_str(), status, directory.lease_patience());
   } else if (fd >= 0 && ::fstat(fd, &status) != 0) {
     const Descriptor opened(fd);
     return failure(errno);
@@ -637,6 +729,11 @@ void AtomicFile::failed(unsigned error) {
     case EBUSY:
     case ETXTBSY:
       fault_ = WriteFault::in_use;
+      break;
+    case EMFILE:
+    case ENFILE:
+    case ENOMEM:
+      fault_ = WriteFault::no_resources;
       break;
     default:
       fault_ = WriteFault::other;

@@ -418,6 +418,11 @@ WriteFault fault_of(DWORD error) {
     case ERROR_ACCESS_DENIED:
     case ERROR_WRITE_PROTECT:
       return WriteFault::access_denied;
+    case ERROR_TOO_MANY_OPEN_FILES:
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+    case ERROR_NO_SYSTEM_RESOURCES:
+      return WriteFault::no_resources;
     default:
       return is_cloud_error(error) ? WriteFault::cloud : WriteFault::other;
   }

@@ -22,6 +22,8 @@ std::optional<AnchorResult> append(std::span<const unsigned char> content,
                                    platform::AtomicFile& output, char* utf8) {
   if (!output.is_open()) {
     if (!output.create(directory, target.merged_name)) {
+      if (output.fault() == platform::WriteFault::no_resources)
+        return AnchorResult::out_of_resources;
       return directory.is_read_only(target.merged_name) ? AnchorResult::read_only
                                                         : AnchorResult::cannot_create;
     }
@@ -100,9 +102,11 @@ AnchorResult merge(NativeStringView anchor, MergeReport& report, const Progress&
     if (candidate->read != CandidateRead::content) continue;
     failure = append(candidate->content, target, directory, output, utf8.get());
     // A merged playlist that cannot be created is known at the first
-    // readable candidate: no later one is looked at. After a failed write
-    // the rest is listed, not read.
-    if (failure && *failure != AnchorResult::write_failed) return failed(report, *failure, output);
+    // readable candidate: no later one is looked at. After a failed write,
+    // or a shortage, the rest is listed, not read.
+    if (failure == AnchorResult::read_only || failure == AnchorResult::cannot_create) {
+      return failed(report, *failure, output);
+    }
     if (failure) {
       candidates.stop_reading();
       continue;
