@@ -659,34 +659,41 @@ TEST(CommandLine, RootMergesAnotherUsersFolderWithThatUsersRightsAlone) {
   constexpr unsigned kThird = 1234;
   constexpr unsigned kGroup = 5678;
   TempDir dir;
+  TempDir secrets;
   const path music = dir / "music";
   ASSERT_TRUE(test::fs::create_directory(music));
   // Readable by root's group, which root's supplementary groups hold.
-  write_file(dir / "secret", "root's secret");
-  ASSERT_EQ(::chmod((dir / "secret").c_str(), 0640), 0);
+  write_file(secrets / "secret", "root's secret");
+  ASSERT_EQ(::chmod((secrets / "secret").c_str(), 0640), 0);
   write_file(music / "a.m3u", "a");
-  test::fs::create_symlink(dir / "secret", music / "secret.m3u");
+  test::fs::create_symlink(secrets / "secret", music / "secret.m3u");
+  // A link to the merged playlist, which does not exist yet.
+  test::fs::create_symlink("game.m3u", music / "to-game.m3u");
   test::fs::create_symlink("/etc/shadow", music / "shadow.m3u");
   write_file(music / "third.m3u", "a third user's");
   ASSERT_EQ(::chown((music / "third.m3u").c_str(), kThird, kThird), 0);
   ASSERT_EQ(::chmod((music / "third.m3u").c_str(), 0600), 0);
   // The folder keeps root's group, as one root made and gave away does:
   // the owner, who is not in it, takes none of its rights.
-  for (const char* name : {"", "a.m3u", "secret.m3u", "shadow.m3u"}) {
+  for (const char* name : {"", "a.m3u", "secret.m3u", "shadow.m3u", "to-game.m3u"}) {
     ASSERT_EQ(::lchown((music / name).c_str(), kOwner, 0), 0);
   }
   const mode_t umask = ::umask(022);
-  // Root with root's group among its own, as after a login.
-  const std::string listed = (dir.path() / "listed").string();
+  // Root with root's group among its own, as after a login, in a folder
+  // the owner may not enter, naming the anchor from there.
+  TempDir here;
+  const std::string listed = (here.path() / "listed").string();
+  ASSERT_EQ(::chmod(here.path().c_str(), 0700), 0);
   const int status =
-      shell("setpriv --groups 0 \"$TOOL\" '" + music.string() + "/game.wsr' >'" + listed + "'");
+      shell("cd '" + here.path().string() + "' && setpriv --groups 0 \"$TOOL\" '" +
+            test::fs::relative(music, here.path()).string() + "/game.wsr' >'" + listed + "'");
   ::umask(umask);
   if (status == 127) GTEST_SKIP() << "setpriv is not installed";
   EXPECT_EQ(read_file(listed), "a.m3u\nsecret.m3u\nshadow.m3u\nthird.m3u\n");
   EXPECT_EQ(read_file(music / "game.m3u"), kSignature + "a\r\n");
   // The owner's own group, as the system's files give it (nobody's is nogroup).
   EXPECT_EQ(ownership_of(music / "game.m3u"), std::make_tuple(kOwner, 65534u, 0644u));
-  EXPECT_EQ(test::entry_names(music).size(), 5u);
+  EXPECT_EQ(test::entry_names(music).size(), 6u);
 
   // The owner merges again, as themselves: the playlist is theirs to replace.
   // So is one that another member of a shared group left, whose group stays.
@@ -712,7 +719,7 @@ TEST(CommandLine, RootMergesAnotherUsersFolderWithThatUsersRightsAlone) {
   TempDir shared;
   ASSERT_EQ(::chmod(shared.path().c_str(), 0777), 0);
   write_file(shared / "a.m3u", "a");
-  test::fs::create_symlink(dir / "secret", shared / "planted.m3u");
+  test::fs::create_symlink(secrets / "secret", shared / "planted.m3u");
   ASSERT_EQ(::lchown((shared / "planted.m3u").c_str(), kOwner, kOwner), 0);
   test::fs::create_symlink(shared / "a.m3u", shared / "roots.m3u");
   EXPECT_EQ(run_tool({shared.prefix() + "game.wsr"}).output, "a.m3u\nplanted.m3u\nroots.m3u\n");
