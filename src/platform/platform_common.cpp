@@ -29,6 +29,11 @@ NativeString temporary_name(NativeStringView prefix, std::uint64_t bits, int dig
 
 AtomicFile::AtomicFile() = default;
 
+void AtomicFile::failed(unsigned error) {
+  system_error_ = error;
+  fault_ = fault_of(error);
+}
+
 bool AtomicFile::write(std::span<const unsigned char> bytes) {
   if (!is_open()) return false;
   if (buffer_.size() + bytes.size() > buffer_.capacity() && !flush_buffer()) return false;

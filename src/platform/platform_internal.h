@@ -19,6 +19,9 @@ inline constexpr std::uint64_t kWriteBackBytes = std::uint64_t{2} << 20;
 // or GetLastError.
 unsigned last_system_error();
 
+// What the system's failure code `error` means for a file being written.
+WriteFault fault_of(unsigned error);
+
 // Writes all `size` bytes to the open file `handle`; false on any failure.
 bool write_all(NativeHandle handle, const unsigned char* data, std::size_t size);
 

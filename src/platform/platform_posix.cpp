@@ -713,30 +713,25 @@ void AtomicFile::recover(const Directory&, NativeStringView) {}
 
 unsigned last_system_error() { return static_cast<unsigned>(errno); }
 
-void AtomicFile::failed(unsigned error) {
-  system_error_ = error;
+WriteFault fault_of(unsigned error) {
   switch (error) {
     case ENOSPC:
     case EDQUOT:
     case EFBIG:
-      fault_ = WriteFault::disk_full;
-      break;
+      return WriteFault::disk_full;
     case EACCES:
     case EPERM:
     case EROFS:
-      fault_ = WriteFault::access_denied;
-      break;
+      return WriteFault::access_denied;
     case EBUSY:
     case ETXTBSY:
-      fault_ = WriteFault::in_use;
-      break;
+      return WriteFault::in_use;
     case EMFILE:
     case ENFILE:
     case ENOMEM:
-      fault_ = WriteFault::no_resources;
-      break;
+      return WriteFault::no_resources;
     default:
-      fault_ = WriteFault::other;
+      return WriteFault::other;
   }
 }
 

@@ -405,7 +405,7 @@ bool is_cloud_error(DWORD error) {
          error == kDehydrationDisallowed;
 }
 
-WriteFault fault_of(DWORD error) {
+WriteFault fault_of_system_error(DWORD error) {
   switch (error) {
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
@@ -847,10 +847,7 @@ void AtomicFile::recover(const Directory& directory, NativeStringView name) {
 
 unsigned last_system_error() { return ::GetLastError(); }
 
-void AtomicFile::failed(unsigned error) {
-  system_error_ = error;
-  fault_ = fault_of(error);
-}
+WriteFault fault_of(unsigned error) { return fault_of_system_error(error); }
 
 bool AtomicFile::create(const Directory& directory, NativeStringView name) {
   fault_ = WriteFault::none;
