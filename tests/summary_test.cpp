@@ -42,11 +42,12 @@ AnchorRun failed_write(platform::WriteFault fault, NativeStringView detail = {},
   return run;
 }
 
-// `text` without the directional isolates around names, which one test
-// checks on its own.
+// `text` without the directional isolates around names and the break
+// opportunities in paths, which one test checks on its own.
 NativeString plain(NativeString text) {
   for (const NativeStringView mark :
-       {NativeStringView(M3U_NATIVE("\u2068")), NativeStringView(M3U_NATIVE("\u2069"))}) {
+       {NativeStringView(M3U_NATIVE("\u2068")), NativeStringView(M3U_NATIVE("\u2069")),
+        NativeStringView(M3U_NATIVE("\u200B"))}) {
     for (std::size_t at = text.find(mark); at != NativeString::npos; at = text.find(mark, at)) {
       text.erase(at, mark.size());
     }
@@ -243,10 +244,13 @@ TEST(Summary, NamesRefusedAnchorsAsGiven) {
 TEST(Summary, PutsWhatNeedsAttentionFirstAndCountsTheRest) {
   const Input merged = {M3U_NATIVE("a.m3u"), InputResult::converted, 1};
   const Input gone = {M3U_NATIVE("gone.m3u"), InputResult::unreadable};
+  // A file that is no .wsr is named, but not counted as a playlist asked for.
+  AnchorRun notes{kFolder + M3U_NATIVE("notes.txt"), {}, {}};
   const std::vector<AnchorRun> mixed = {
       anchor(AnchorResult::written, {merged}, M3U_NATIVE("one")),
       anchor(AnchorResult::written, {merged, gone}, M3U_NATIVE("two")),
       anchor(AnchorResult::write_failed, {merged}, M3U_NATIVE("three")),
+      notes,
   };
   Summary summary = summarize(mixed, Language::english);
   EXPECT_EQ(summary.outcome, Outcome::some_written);
@@ -255,11 +259,16 @@ TEST(Summary, PutsWhatNeedsAttentionFirstAndCountsTheRest) {
             M3U_NATIVE("3 個中 2 個のプレイリストを書き出しました"));
   EXPECT_EQ(plain(summary.content),
             M3U_NATIVE("three.m3u not written: writing it failed, and the earlier playlist was "
-                       "kept. Free some disk space and try again.\n\n"
-                       "two.m3u written: 1 playlist merged, 1 left out (gone.m3u: cannot be "
-                       "read)\n\n"
-                       "one.m3u written: 1 playlist merged"));
+                       "kept. Free some disk space and try again.\n\n") +
+                kFolder +
+                M3U_NATIVE("notes.txt: not a .wsr file, so nothing was merged. Choose .wsr "
+                           "files.\n\n"
+                           "two.m3u written: 1 playlist merged, 1 left out (gone.m3u: cannot be "
+                           "read)\n\n"
+                           "one.m3u written: 1 playlist merged"));
   EXPECT_TRUE(summary.left_out);
+  EXPECT_EQ(summarize({anchor(AnchorResult::written, {merged}), notes}, Language::english).outcome,
+            Outcome::all_written);
 
   // A run cancelled part-way: the anchor being merged, and those after it.
   AnchorRun unnamed{kFolder + M3U_NATIVE("later.wsr"), {}, {}};
@@ -296,6 +305,35 @@ TEST(Summary, PutsWhatNeedsAttentionFirstAndCountsTheRest) {
       summarize(many, Language::japanese).content.ends_with(M3U_NATIVE("\n\n...ほか 1,002 件。")));
 }
 
+TEST(Summary, ListsEveryPlaylistLeftOutByItsPathWithWhatToDo) {
+  const Input merged = {M3U_NATIVE("a.m3u"), InputResult::converted, 1};
+  std::vector<Input> inputs = {merged, {M3U_NATIVE("big.m3u"), InputResult::too_large, 40960}};
+  inputs.insert(inputs.end(), kListShown, {M3U_NATIVE("gone.m3u"), InputResult::unreadable});
+  const std::vector<AnchorRun> run = {anchor(AnchorResult::written, inputs),
+                                      anchor(AnchorResult::written, {merged}, M3U_NATIVE("clean"))};
+  const NativeString big = kFolder + M3U_NATIVE("big.m3u, 40,960 bytes: over 32,768 bytes\n");
+  const NativeString gone = kFolder + M3U_NATIVE("gone.m3u: cannot be read\n");
+  const NativeString hints = M3U_NATIVE(
+      "\nSplit playlists over 32,768 bytes into smaller ones. Close the program that holds a "
+      "playlist open, or check that you may read it, and try again.");
+  NativeString gone_lines;
+  for (std::size_t i = 1; i < kListShown; ++i) gone_lines += gone;
+  const Summary summary = summarize(run, Language::english);
+  // The clipboard gets them all, without the marks the display needs.
+  EXPECT_EQ(summary.left_out_copied, big + gone_lines + gone + hints);
+  EXPECT_EQ(plain(summary.left_out_shown),
+            big + gone_lines +
+                M3U_NATIVE("...and 1 more: Copy list puts them all on the clipboard.\n") + hints);
+  EXPECT_TRUE(summarize(run, Language::japanese)
+                  .left_out_copied.ends_with(
+                      M3U_NATIVE("\n32,768 バイトを超えるプレイリストは小さく分けてください。プレ"
+                                 "イリストを開いているプログラムを閉じるか、読み取れることを確かめ"
+                                 "てから、もう一度お試しください。")));
+  const Summary clean = summarize({run.back()}, Language::english);
+  EXPECT_EQ(clean.left_out_shown, M3U_NATIVE(""));
+  EXPECT_EQ(clean.left_out_copied, M3U_NATIVE(""));
+}
+
 TEST(Summary, SetsEveryNameApartFromTheTextAroundIt) {
   // A name that turns the text after it right to left: it cannot reach the
   // sentence around it.
@@ -307,8 +345,9 @@ TEST(Summary, SetsEveryNameApartFromTheTextAroundIt) {
   EXPECT_EQ(summarize({run}, Language::english).content,
             M3U_NATIVE("\u2068game.m3u\u2069 written: 1 playlist merged, 1 left out (") + isolated +
                 M3U_NATIVE(", 40,000 bytes: over 32,768 bytes)"));
+  // A path may wrap after each separator, and nowhere else.
   EXPECT_EQ(summarize({run}, Language::english).footer,
-            M3U_NATIVE("Folder: \u2068") + kFolder + M3U_NATIVE("\u2069"));
+            M3U_NATIVE("Folder: \u2068") + kFolder + M3U_NATIVE("\u200B\u2069"));
 #if defined(_WIN32)
   // A path written with forward slashes has a folder, which Windows does
   // not see.
@@ -320,11 +359,14 @@ TEST(Summary, SetsEveryNameApartFromTheTextAroundIt) {
 #endif
 }
 
-TEST(Summary, LabelsAPlayButtonForEachPlaylist) {
-  EXPECT_EQ(play_label(Language::english, M3U_NATIVE("a.m3u")),
-            M3U_NATIVE("Play \u2068a.m3u\u2069"));
-  EXPECT_EQ(play_label(Language::japanese, M3U_NATIVE("a.m3u")),
-            M3U_NATIVE("\u2068a.m3u\u2069 を再生"));
+TEST(Summary, LabelsAPlayButtonForEachPlaylistWithAnAccessKeyOfItsOwn) {
+  EXPECT_EQ(play_label(Language::english, M3U_NATIVE("a.m3u"), 1),
+            M3U_NATIVE("Play &1 \u2068a.m3u\u2069"));
+  EXPECT_EQ(play_label(Language::japanese, M3U_NATIVE("a.m3u"), 2),
+            M3U_NATIVE("\u2068a.m3u\u2069 を再生(&2)"));
+  // An ampersand of a name is shown, not taken as an access key.
+  EXPECT_EQ(play_label(Language::english, M3U_NATIVE("R&B.m3u"), 3),
+            M3U_NATIVE("Play &3 \u2068R&&B.m3u\u2069"));
 }
 
 TEST(Summary, GroupsDigitsByThousands) {

@@ -118,21 +118,50 @@ BOOL CALLBACK append_text(HWND control, LPARAM data) {
   return TRUE;
 }
 
+enum class Marks { removed, kept };
+
 // The text of every control of `dialog`, a line each. Wine's task dialog is
-// made of ordinary controls; Windows draws its text itself.
-std::wstring dialog_text(HWND dialog) {
+// made of ordinary controls; Windows draws its text itself. Names stand
+// between directional isolates and paths hold break opportunities, which
+// most checks leave out.
+std::wstring dialog_text(HWND dialog, Marks marks = Marks::removed) {
   std::wstring text;
   ::EnumChildWindows(dialog, append_text, reinterpret_cast<LPARAM>(&text));
-  // Names stand between directional isolates, which the checks leave out.
-  std::erase(text, L'\u2068');
-  std::erase(text, L'\u2069');
+  if (marks == Marks::removed) {
+    for (const wchar_t mark : {L'\u2068', L'\u2069', L'\u200B'}) std::erase(text, mark);
+  }
   return text;
 }
 
-void press_close(HWND dialog) {
-  const HWND close = ::GetDlgItem(dialog, IDCLOSE);
-  ASSERT_NE(close, nullptr);
-  ::PostMessageW(close, BM_CLICK, 0, 0);
+// The dialog's own buttons, by the ids the tool gives them.
+constexpr int kCopyListButton = 99;
+constexpr int kPlayButton = 101;
+
+void press(HWND dialog, int button) {
+  const HWND control = ::GetDlgItem(dialog, button);
+  ASSERT_NE(control, nullptr) << "no button " << button;
+  ::PostMessageW(control, BM_CLICK, 0, 0);
+}
+
+void press_close(HWND dialog) { press(dialog, IDCLOSE); }
+
+// The clipboard's text once it holds some, or nothing within the patience.
+std::wstring wait_for_clipboard() {
+  for (DWORD waited = 0; waited < kPatienceMilliseconds; waited += kPollMilliseconds) {
+    std::wstring text;
+    if (::OpenClipboard(nullptr)) {
+      if (const HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* chars = static_cast<const wchar_t*>(::GlobalLock(data))) {
+          text = chars;
+          ::GlobalUnlock(data);
+        }
+      }
+      ::CloseClipboard();
+    }
+    if (!text.empty()) return text;
+    ::Sleep(kPollMilliseconds);
+  }
+  return {};
 }
 
 std::string narrow(const std::wstring& text) {
@@ -159,6 +188,16 @@ TEST(WindowedTool, ShowsWhatWasMergedAndLeftOutAndWritesWhatTheConsoleToolWrites
             std::wstring::npos)
       << narrow(text);
   EXPECT_NE(text.find(L"Folder: " + dir.prefix()), std::wstring::npos) << narrow(text);
+  // Copy list puts every playlist left out on the clipboard, with what to do.
+  if (::OpenClipboard(nullptr)) {
+    ::EmptyClipboard();
+    ::CloseClipboard();
+  }
+  press(dialog, kCopyListButton);
+  EXPECT_EQ(wait_for_clipboard(), dir.prefix() +
+                                      L"huge.m3u, 40,960 bytes: over 32,768 bytes\r\n"
+                                      L"\r\nSplit playlists over 32,768 bytes into "
+                                      L"smaller ones.");
   press_close(dialog);
   EXPECT_EQ(run.wait(), 0);
 
@@ -168,6 +207,94 @@ TEST(WindowedTool, ShowsWhatWasMergedAndLeftOutAndWritesWhatTheConsoleToolWrites
   EXPECT_EQ(windowed->size(), kSignature.size() + 7 + 3);
   EXPECT_EQ(run_tool({anchor}).exit_code, 0);
   EXPECT_EQ(read_file(dir / L"game.m3u"), windowed);
+}
+
+TEST(WindowedTool, SaysAPlaylistHeldOpenIsInUseAndSetsItsNameApart) {
+  TempDir dir;
+  write_file(dir / L"a.m3u", "a");
+  // A name that reverses the text after it, held open as a player holds
+  // its playlist: sharing reading, not deletion.
+  const std::wstring name = L"r\u202Egnp";
+  write_file(dir / (name + L".m3u"), "old");
+  const HANDLE held = ::CreateFileW((dir / (name + L".m3u")).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const WindowedRun run(dir.prefix() + name + L".wsr", false);
+  ASSERT_TRUE(run.started());
+  const HWND dialog = wait_for_dialog({run.id()});
+  ::CloseHandle(held);
+  ASSERT_NE(dialog, nullptr);
+  const std::wstring text = dialog_text(dialog, Marks::kept);
+  EXPECT_NE(text.find(L"\u2068" + name + L".m3u\u2069 not written: "), std::wstring::npos)
+      << narrow(text);
+  EXPECT_NE(text.find(L" has it open, and the earlier playlist was kept. Close "),
+            std::wstring::npos)
+      << narrow(text);
+  press_close(dialog);
+  EXPECT_EQ(run.wait(), 0);
+  EXPECT_EQ(read_file(dir / (name + L".m3u")), "old");
+}
+
+// While it lives, .m3u playlists open with `command` for this user.
+// Windows reads a user's classes from HKCU\Software\Classes; Wine reads
+// HKEY_CLASSES_ROOT alone, so they go there too when it does not see them.
+class PlaylistAssociation {
+ public:
+  explicit PlaylistAssociation(const std::wstring& command) {
+    for (const HKEY root : {HKEY_CURRENT_USER, HKEY_CLASSES_ROOT}) {
+      const std::wstring classes = root == HKEY_CURRENT_USER ? L"Software\\Classes\\" : L"";
+      set(root, classes + L".m3u", kProgId);
+      set(root, classes + kProgId + L"\\shell\\open\\command", command);
+      HKEY seen = nullptr;
+      if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, kProgId, 0, KEY_READ, &seen) == ERROR_SUCCESS) {
+        ::RegCloseKey(seen);
+        break;
+      }
+    }
+  }
+  PlaylistAssociation(const PlaylistAssociation&) = delete;
+  PlaylistAssociation& operator=(const PlaylistAssociation&) = delete;
+  ~PlaylistAssociation() {
+    for (const std::wstring key : {L"Software\\Classes\\", L""}) {
+      const HKEY root = key.empty() ? HKEY_CLASSES_ROOT : HKEY_CURRENT_USER;
+      ::RegDeleteTreeW(root, (key + kProgId).c_str());
+      ::RegDeleteTreeW(root, (key + L".m3u").c_str());
+    }
+  }
+
+ private:
+  static constexpr const wchar_t* kProgId = L"m3umerge.test.player";
+  static void set(HKEY root, const std::wstring& key, const std::wstring& value) {
+    ::RegSetKeyValueW(root, key.c_str(), nullptr, REG_SZ, value.c_str(),
+                      DWORD((value.size() + 1) * sizeof(wchar_t)));
+  }
+};
+
+TEST(WindowedTool, PlayOpensThePlaylistWrittenInAFolderWhoseNameEndsInADot) {
+  TempDir dir;
+  // Win32's parsing of dir\dot.\game.m3u reaches dir\dot\game.m3u.
+  const std::wstring dotted = L"\\\\?\\" + (dir / L"dot.").native();
+  ASSERT_TRUE(::CreateDirectoryW(dotted.c_str(), nullptr));
+  ASSERT_TRUE(::CreateDirectoryW((dir / L"dot").c_str(), nullptr));
+  write_file(dotted + L"\\a.m3u", "dotted");
+  write_file(dir / L"dot" / L"game.m3u", "twin");
+  // The player copies what it was given.
+  const std::wstring played = (dir / L"played.m3u").native();
+  const PlaylistAssociation player(L"cmd.exe /c copy /y \"%1\" \"" + played + L"\"");
+  const WindowedRun run(dir.prefix() + L"dot.\\game.wsr", false);
+  ASSERT_TRUE(run.started());
+  const HWND dialog = wait_for_dialog({run.id()});
+  ASSERT_NE(dialog, nullptr);
+  press(dialog, kPlayButton);
+  for (DWORD waited = 0; waited < kPatienceMilliseconds && !read_file(played);
+       waited += kPollMilliseconds) {
+    ::Sleep(kPollMilliseconds);
+  }
+  EXPECT_EQ(read_file(played), kSignature + "dotted\r\n");
+  press_close(dialog);
+  EXPECT_EQ(run.wait(), 0);
+  for (const auto& name : test::entry_names(dotted)) ::DeleteFileW((dotted + L"\\" + name).c_str());
+  EXPECT_TRUE(::RemoveDirectoryW(dotted.c_str()));
 }
 
 // The visible window of class `name` that `process` shows within the

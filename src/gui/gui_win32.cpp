@@ -26,6 +26,7 @@ namespace {
 constexpr wchar_t kTitle[] = L"m3umerge";
 constexpr wchar_t kLocaleName[] = L"japanese";
 constexpr wchar_t kProgressClass[] = L"m3umergeProgress";
+constexpr int kCopyListButton = 99;
 constexpr int kShowInFolderButton = 100;
 constexpr int kPlayButton = 101;  // and the next ones, one per playlist written
 constexpr std::size_t kPlayButtons = 5;
@@ -143,15 +144,71 @@ UniqueIdList id_list(const std::wstring& path) {
   return UniqueIdList(list);
 }
 
-// `path` made absolute for the shell, or as it is when that fails.
-std::wstring full_path(const std::wstring& path) {
+// What GetFullPathNameW makes of `path`, or nothing.
+std::wstring full_path_name(const std::wstring& path) {
   const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (size == 0) return path;
+  if (size == 0) return {};
   std::wstring full(size, L'\0');
   const DWORD length = ::GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
-  if (length == 0 || length >= size) return path;
+  if (length == 0 || length >= size) return {};
   full.resize(length);
   return full;
+}
+
+// `path`, a \\?\ path, as Win32 writes it: C:\... or \\server\share\...
+std::wstring unprefixed(const std::wstring& path) {
+  if (path.starts_with(LR"(\\?\UNC\)")) return LR"(\\)" + path.substr(8);
+  return path.substr(4);
+}
+
+// The plain form of the \\?\ path `exact` when Win32's parsing takes it
+// as it stands (no name that ends in a dot or space or is a device name,
+// shorter than MAX_PATH), else nothing.
+std::wstring parsed_unchanged(const std::wstring& exact) {
+  std::wstring plain = unprefixed(exact);
+  if (plain.size() >= MAX_PATH || full_path_name(plain) != plain) return {};
+  return plain;
+}
+
+// `path` as the shell takes it, naming the very file the merge wrote. The
+// shell parses paths as Win32 does, which drops the dots and spaces a name
+// ends in and stops at MAX_PATH, and it takes no \\?\ paths. Where that
+// parsing would change the path, its short (8.3) form stands in, which has
+// neither, if the volume keeps short names; else the \\?\ path is left to
+// the shell.
+std::wstring shell_path(const std::wstring& path) {
+  std::wstring exact = platform::extended_path(path);
+  if (exact.empty()) return path;
+  if (std::wstring plain = parsed_unchanged(exact); !plain.empty()) return plain;
+  std::wstring short_form(exact.size() + 1, L'\0');
+  const DWORD length =
+      ::GetShortPathNameW(exact.c_str(), short_form.data(), DWORD(short_form.size()));
+  if (length > 0 && length < short_form.size()) {
+    short_form.resize(length);
+    if (std::wstring plain = parsed_unchanged(short_form); !plain.empty()) return plain;
+  }
+  return exact;
+}
+
+// Puts `text` on the clipboard as Unicode text with CR LF line ends.
+bool copy_to_clipboard(HWND owner, const std::wstring& text) {
+  std::wstring lines;
+  for (const wchar_t c : text) lines += c == L'\n' ? L"\r\n" : std::wstring(1, c);
+  if (!::OpenClipboard(owner)) return false;
+  bool copied = false;
+  if (::EmptyClipboard()) {
+    // Once SetClipboardData took the memory, the system owns it.
+    const HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, (lines.size() + 1) * sizeof(wchar_t));
+    void* const bytes = memory != nullptr ? ::GlobalLock(memory) : nullptr;
+    if (bytes != nullptr) {
+      std::copy_n(lines.c_str(), lines.size() + 1, static_cast<wchar_t*>(bytes));
+      ::GlobalUnlock(memory);
+      copied = ::SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
+    }
+    if (!copied && memory != nullptr) ::GlobalFree(memory);
+  }
+  ::CloseClipboard();
+  return copied;
 }
 
 std::wstring folder_of(const std::wstring& path) {
@@ -228,7 +285,8 @@ void play(HWND owner, const std::wstring& path, Language language) {
 
 // What the dialog's buttons act on.
 struct DialogData {
-  std::vector<std::wstring> written;  // the playlists written, absolute
+  std::vector<std::wstring> written;  // the playlists written, as the shell takes them
+  std::wstring copied;                // what Copy list copies
   Language language;
 };
 
@@ -238,6 +296,10 @@ HRESULT CALLBACK on_dialog_event(HWND dialog, UINT notification, WPARAM button, 
   if (notification != TDN_BUTTON_CLICKED) return S_OK;
   const auto& shown = *pointer_from<const DialogData>(data);
   try {
+    if (button == kCopyListButton) {
+      if (!copy_to_clipboard(dialog, shown.copied)) ::MessageBeep(MB_ICONWARNING);
+      return S_FALSE;
+    }
     if (button == kShowInFolderButton) {
       show_in_folder(shown.written);
       return S_FALSE;
@@ -277,30 +339,42 @@ void show(TASKDIALOGCONFIG& config) {
 
 void show_summary(const std::vector<AnchorRun>& run, Language language) {
   const Summary summary = summarize(run, language);
-  DialogData shown{{}, language};
+  DialogData shown{{}, summary.left_out_copied, language};
   for (const AnchorRun& anchor : run) {
     if (was_written(anchor.report.result)) {
-      shown.written.push_back(full_path(anchor.report.merged_path));
+      shown.written.push_back(shell_path(anchor.report.merged_path));
     }
   }
-  // Show in folder, and Play for each playlist written, up to a few.
-  std::vector<std::wstring> labels = {show_in_folder_label(language)};
+  // Show in folder and Play for each playlist written, up to a few; Copy
+  // list when some were left out.
+  std::vector<std::pair<int, std::wstring>> labels;
+  if (!shown.written.empty())
+    labels.emplace_back(kShowInFolderButton, show_in_folder_label(language));
   const std::size_t playable = std::min(shown.written.size(), kPlayButtons);
   for (std::size_t i = 0; i < playable; ++i) {
-    labels.push_back(playable == 1 ? play_label(language)
-                                   : play_label(language, file_name_of(shown.written[i])));
+    labels.emplace_back(
+        kPlayButton + int(i),
+        playable == 1 ? play_label(language)
+                      : play_label(language, file_name_of(shown.written[i]), unsigned(i + 1)));
   }
+  if (!shown.copied.empty()) labels.emplace_back(kCopyListButton, copy_list_label(language));
   std::vector<TASKDIALOG_BUTTON> buttons;
-  for (std::size_t i = 0; i < labels.size(); ++i) {
-    buttons.push_back({i == 0 ? kShowInFolderButton : kPlayButton + int(i) - 1, labels[i].c_str()});
-  }
+  buttons.reserve(labels.size());
+  for (const auto& [id, label] : labels) buttons.push_back({id, label.c_str()});
+  const std::wstring show_list = show_list_label(language);
+  const std::wstring hide_list = hide_list_label(language);
   TASKDIALOGCONFIG config{};
   config.pszMainIcon = icon_for(summary);
   config.pszMainInstruction = summary.instruction.c_str();
   config.pszContent = summary.content.c_str();
   config.pszFooter = summary.footer.empty() ? nullptr : summary.footer.c_str();
+  if (!summary.left_out_shown.empty()) {
+    config.pszExpandedInformation = summary.left_out_shown.c_str();
+    config.pszCollapsedControlText = show_list.c_str();
+    config.pszExpandedControlText = hide_list.c_str();
+  }
   config.pButtons = buttons.data();
-  config.cButtons = shown.written.empty() ? 0 : UINT(buttons.size());
+  config.cButtons = UINT(buttons.size());
   config.pfCallback = on_dialog_event;
   config.lpCallbackData = reinterpret_cast<LONG_PTR>(&shown);
   show(config);

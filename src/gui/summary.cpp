@@ -50,7 +50,11 @@ struct Texts {
   NativeStringView request_content;
   NativeStringView show_in_folder;
   NativeStringView play;
-  NativeStringView play_named;  // {0} the playlist
+  NativeStringView play_named;  // {0} the playlist, {1} its access key, a digit
+  NativeStringView copy_list;
+  NativeStringView show_list;
+  NativeStringView hide_list;
+  NativeStringView more_in_list;  // {0} how many more
   NativeStringView no_player;
   NativeStringView progress;  // {0} looked at, {1} listed, {2} folder
   NativeStringView cancel;
@@ -122,9 +126,13 @@ constexpr Texts kEnglish = {
     M3U_NATIVE("Right-click one or more .wsr files in Explorer and choose \"Merge playlists\", or "
                "drop ") M3U_NATIVE("them on this program. The playlists in each file's folder are "
                                    "merged into one playlist ") M3U_NATIVE("named after it."),
-    M3U_NATIVE("Show in folder"),
-    M3U_NATIVE("Play"),
-    M3U_NATIVE("Play {0}"),
+    M3U_NATIVE("&Show in folder"),
+    M3U_NATIVE("&Play"),
+    M3U_NATIVE("Play &{1} {0}"),
+    M3U_NATIVE("&Copy list"),
+    M3U_NATIVE("Show every playlist left out"),
+    M3U_NATIVE("Hide the playlists left out"),
+    M3U_NATIVE("...and {0} more: Copy list puts them all on the clipboard."),
     M3U_NATIVE("No program is set to open .m3u playlists. Install a player, or choose one for "
                ".m3u files in Settings, Apps, Default apps, and try again."),
     M3U_NATIVE("Merging playlists: {0} of {1} looked at, in {2}"),
@@ -201,9 +209,13 @@ constexpr Texts kJapanese = {
     M3U_NATIVE("エクスプローラーで .wsr ファイルを右クリックして [Merge playlists] ") M3U_NATIVE(
         "を選ぶか、このプログラムにドロップしてください。各ファイルのフォルダーにあるプ"
         "レイリストを、") M3U_NATIVE("そのファイルの名前のプレイリスト 1 つにまとめます。"),
-    M3U_NATIVE("フォルダーで表示"),
-    M3U_NATIVE("再生"),
-    M3U_NATIVE("{0} を再生"),
+    M3U_NATIVE("フォルダーで表示(&S)"),
+    M3U_NATIVE("再生(&P)"),
+    M3U_NATIVE("{0} を再生(&{1})"),
+    M3U_NATIVE("一覧をコピー(&C)"),
+    M3U_NATIVE("除外したプレイリストをすべて表示"),
+    M3U_NATIVE("除外したプレイリストを隠す"),
+    M3U_NATIVE("...ほか {0} 個: [一覧をコピー] ですべてをクリップボードにコピーします。"),
     M3U_NATIVE(".m3u プレイリストを開くプログラムが設定されていません。プレーヤーをインストール"
                "するか、[設定] の [アプリ] > [既定のアプリ] で .m3u ファイルを開くプログラムを選ん"
                "でから、もう一度お試しください。"),
@@ -225,6 +237,18 @@ NativeString isolated(NativeStringView text) {
   isolated_text += text;
   isolated_text += M3U_NATIVE("\u2069");
   return isolated_text;
+}
+
+// `path` as the dialog shows it: between isolates, with a break
+// opportunity (U+200B) after each separator, so that a long path wraps
+// between folders, never inside a name.
+NativeString shown_path(NativeStringView path) {
+  NativeString breakable;
+  for (const NativeChar c : path) {
+    breakable += c;
+    if (c == platform::kDirectorySeparator) breakable += M3U_NATIVE("\u200B");
+  }
+  return isolated(breakable);
 }
 
 // `pattern` with {0}, {1}, ... replaced by `values`.
@@ -290,6 +314,51 @@ std::size_t count_left_out(const MergeReport& report) {
 bool any_input(const MergeReport& report, InputResult result) {
   return std::any_of(report.inputs.begin(), report.inputs.end(),
                      [result](const InputReport& input) { return input.result == result; });
+}
+
+// `hint`, a sentence that may follow another, standing alone.
+NativeStringView alone(NativeStringView hint) {
+  return hint.starts_with(NativeChar(' ')) ? hint.substr(1) : hint;
+}
+
+// Every playlist of `run` left out, a line each by its whole path and why,
+// then what to do about each reason. With `marked`, as the dialog shows it
+// (names isolated) and after `limit` lines the rest counted; else whole,
+// for the clipboard.
+NativeString left_out_list(const Texts& words, const std::vector<AnchorRun>& run, std::size_t limit,
+                           bool marked) {
+  NativeString list;
+  std::size_t listed = 0;
+  bool too_large = false;
+  bool unreadable = false;
+  for (const AnchorRun& anchor : run) {
+    const MergeReport& report = anchor.report;
+    for (const InputReport& input : report.inputs) {
+      const bool large = input.result == InputResult::too_large;
+      if (!large && input.result != InputResult::unreadable) continue;
+      too_large = too_large || large;
+      unreadable = unreadable || !large;
+      if (marked && ++listed > limit) continue;
+      const NativeString path =
+          NativeString(folder_of(report.merged_path)) + NativeString(report.name(input));
+      const NativeString name = marked ? shown_path(path) : path;
+      list += large ? fill(words.too_large, {name, grouped(input.size), grouped(kMaxPlaylistBytes)})
+                    : fill(words.unreadable, {name});
+      list += M3U_NATIVE("\n");
+    }
+  }
+  if (marked && listed > limit) {
+    list += fill(words.more_in_list, {grouped(listed - limit)});
+    list += M3U_NATIVE("\n");
+  }
+  if (list.empty()) return list;
+  NativeString hints;
+  if (too_large) hints = fill(alone(words.split_large), {grouped(kMaxPlaylistBytes)});
+  if (unreadable) {
+    if (!hints.empty()) hints += words.next_sentence;
+    hints += alone(words.free_unreadable);
+  }
+  return list + M3U_NATIVE("\n") + hints;
 }
 
 // Appends the sentence `sentence` to `line`, ending the one before.
@@ -364,11 +433,11 @@ NativeString anchor_line(const Texts& words, const AnchorRun& run, NativeStringV
     case AnchorResult::written_unflushed:
       return written_line(words, report, name);
     case AnchorResult::not_a_wsr_path:
-      return fill(words.not_a_wsr_path, {isolated(run.anchor)});
+      return fill(words.not_a_wsr_path, {shown_path(run.anchor)});
     case AnchorResult::no_folder_part:
-      return fill(no_folder_text(words, run.anchor), {isolated(run.anchor)});
+      return fill(no_folder_text(words, run.anchor), {shown_path(run.anchor)});
     case AnchorResult::folder_missing:
-      return fill(words.folder_missing, {isolated(run.anchor)});
+      return fill(words.folder_missing, {shown_path(run.anchor)});
     case AnchorResult::nothing_readable:
       return nothing_merged_line(words, report, name);
     case AnchorResult::read_only:
@@ -380,7 +449,7 @@ NativeString anchor_line(const Texts& words, const AnchorRun& run, NativeStringV
     case AnchorResult::out_of_resources:
       return fill(words.out_of_resources, {name});
     case AnchorResult::cancelled:
-      return fill(words.cancelled, {name.empty() ? isolated(run.anchor) : NativeString(name)});
+      return fill(words.cancelled, {name.empty() ? shown_path(run.anchor) : NativeString(name)});
   }
   return {};
 }
@@ -429,9 +498,12 @@ Summary summarize(const std::vector<AnchorRun>& run, Language language) {
   std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
     return attention(run[a].report) > attention(run[b].report);
   });
+  // Only .wsr files count as playlists asked for; others are named, as not merged.
   std::size_t written = 0;
+  std::size_t asked = 0;
   for (const AnchorRun& anchor : run) {
     written += was_written(anchor.report.result) ? 1 : 0;
+    asked += anchor.report.result != AnchorResult::not_a_wsr_path ? 1 : 0;
     summary.left_out = summary.left_out || attention(anchor.report) == 1;
   }
   for (std::size_t shown = 0; shown < order.size() && shown < kLinesShown; ++shown) {
@@ -439,19 +511,22 @@ Summary summarize(const std::vector<AnchorRun>& run, Language language) {
     const NativeStringView path = anchor.report.merged_path;
     if (!summary.content.empty()) summary.content += M3U_NATIVE("\n\n");
     // Refused before it was named: the anchor names it.
-    const NativeString name =
-        path.empty() ? NativeString() : isolated(folder.empty() ? path : file_name(path));
+    const NativeString name = path.empty()     ? NativeString()
+                              : folder.empty() ? shown_path(path)
+                                               : isolated(file_name(path));
     summary.content += anchor_line(words, anchor, name);
   }
   if (order.size() > kLinesShown) {
     summary.content += M3U_NATIVE("\n\n");
     summary.content += fill(words.more_anchors, {grouped(order.size() - kLinesShown)});
   }
-  summary.outcome = written == 0           ? Outcome::none_written
-                    : written < run.size() ? Outcome::some_written
-                                           : Outcome::all_written;
-  summary.instruction = instruction(words, written, run.size());
-  if (written > 0 && !folder.empty()) summary.footer = fill(words.folder, {isolated(folder)});
+  summary.outcome = written == 0      ? Outcome::none_written
+                    : written < asked ? Outcome::some_written
+                                      : Outcome::all_written;
+  summary.instruction = instruction(words, written, asked);
+  if (written > 0 && !folder.empty()) summary.footer = fill(words.folder, {shown_path(folder)});
+  summary.left_out_shown = left_out_list(words, run, kListShown, true);
+  summary.left_out_copied = left_out_list(words, run, 0, false);
   return summary;
 }
 
@@ -469,9 +544,22 @@ NativeString show_in_folder_label(Language language) {
 
 NativeString play_label(Language language) { return NativeString(texts(language).play); }
 
-NativeString play_label(Language language, NativeStringView name) {
-  return fill(texts(language).play_named, {isolated(name)});
+NativeString play_label(Language language, NativeStringView name, unsigned key) {
+  // An ampersand in the name is its own, not an access key.
+  NativeString escaped;
+  for (const NativeChar c : name) {
+    escaped += c;
+    if (c == NativeChar('&')) escaped += c;
+  }
+  const NativeString digit(1, NativeChar('0' + key % 10));
+  return fill(texts(language).play_named, {isolated(escaped), digit});
 }
+
+NativeString copy_list_label(Language language) { return NativeString(texts(language).copy_list); }
+
+NativeString show_list_label(Language language) { return NativeString(texts(language).show_list); }
+
+NativeString hide_list_label(Language language) { return NativeString(texts(language).hide_list); }
 
 NativeString no_player_hint(Language language) { return NativeString(texts(language).no_player); }
 

@@ -32,10 +32,17 @@ struct Summary {
   NativeString instruction;  // the headline
   NativeString content;      // one line per anchor, those that need attention first
   NativeString footer;       // the folder of the results, when they share one
+  // Every playlist left out, by its whole path and why, a line each, then
+  // what to do: up to kListShown of them as the dialog shows them, and all
+  // of them as plain text for the clipboard. Empty when none was left out.
+  NativeString left_out_shown;
+  NativeString left_out_copied;
 };
 
 // At most this many anchors get a line of their own; a last line counts the rest.
 inline constexpr std::size_t kLinesShown = 12;
+// At most this many playlists left out are listed in the dialog.
+inline constexpr std::size_t kListShown = 40;
 
 // Sums up `run` in `language`.
 Summary summarize(const std::vector<AnchorRun>& run, Language language);
@@ -47,8 +54,14 @@ NativeString request_content(Language language);
 // The labels of the dialog's own buttons.
 NativeString show_in_folder_label(Language language);
 NativeString play_label(Language language);
-// The label of a button that plays the playlist `name`, one of several.
-NativeString play_label(Language language, NativeStringView name);
+// The label of a button that plays the playlist `name`, one of several,
+// with the digit `key` as its access key.
+NativeString play_label(Language language, NativeStringView name, unsigned key);
+// The label of the button that copies Summary::left_out_copied, and of the
+// control that shows and hides Summary::left_out_shown.
+NativeString copy_list_label(Language language);
+NativeString show_list_label(Language language);
+NativeString hide_list_label(Language language);
 // What to do where no program opens playlists.
 NativeString no_player_hint(Language language);
 

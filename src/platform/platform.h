@@ -67,6 +67,13 @@ void print_line(NativeStringView text);
 // the file system's own case folding).
 bool same_file_name(NativeStringView a, NativeStringView b);
 
+#if defined(_WIN32)
+// `path` made absolute with the \\?\ prefix (\\?\UNC\ for a share), as the
+// merge resolves it: every name kept exactly, trailing dots and spaces
+// included, which Win32's own parsing drops. Empty when it cannot be resolved.
+std::wstring extended_path(const std::wstring& path);
+#endif
+
 // What tells one file from another on a system: device and inode, or volume
 // serial number and 128-bit file id. An id of all zeros is unknown: such an
 // identity equals none, not even itself, and only names tell files apart.

@@ -707,6 +707,8 @@ bool same_file_name(NativeStringView a, NativeStringView b) {
                                 static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
+std::wstring extended_path(const std::wstring& path) { return long_path(path); }
+
 Directory::~Directory() = default;
 
 bool Directory::open(NativeStringView path) {
