@@ -42,7 +42,7 @@ struct Summary {
 // At most this many anchors get a line of their own; a last line counts the rest.
 inline constexpr std::size_t kLinesShown = 12;
 // At most this many playlists left out are listed in the dialog.
-inline constexpr std::size_t kListShown = 40;
+inline constexpr std::size_t kListShown = 20;
 
 // Sums up `run` in `language`.
 Summary summarize(const std::vector<AnchorRun>& run, Language language);
