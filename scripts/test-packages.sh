@@ -103,7 +103,6 @@ names_binary() {
   done
 }
 zcat "$scratch/root/usr/share/doc/m3umerge/THIRD-PARTY-NOTICES.gz" >"$scratch/deb-notices"
-# shellcheck disable=SC2046 # one library a word
 names_binary "$scratch/deb-notices" /usr/bin/m3umerge \
   $(readelf -d "$scratch/root/usr/bin/m3umerge" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
 # What dpkg-buildflags asks for on Debian 12; control flow protection needs
@@ -152,7 +151,6 @@ if unshare -m true 2>/dev/null; then
   cp -a /etc/fish "$scratch/etc-fish"
   cp "$tgz" "$scratch/unpack"
   touch "$scratch/fish-work/soundtrack.wsr"
-  # shellcheck disable=SC2016 # expanded by the inner shell
   answer=$(unshare -m --propagation private bash -c '
     set -e
     mount --bind "$1" /usr/local
@@ -198,7 +196,6 @@ else
   windows_version=$project_version.$((10#$(date -u -d "${day%%.*}" +%y%j))) prerelease=0x2
 fi
 for program in "$exe" "$(dirname "$exe")/m3umergew.exe"; do
-  # shellcheck disable=SC2046 # one library a word
   names_binary "$(dirname "$exe")/THIRD-PARTY-NOTICES.txt" "$(basename "$program")" \
     $(objdump -p "$program" | sed -n 's/^.*DLL Name: //p')
   x86_64-w64-mingw32-windres -i "$program" -O rc >"$scratch/resources.rc"
