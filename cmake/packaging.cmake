@@ -3,17 +3,57 @@
 # any other Linux.
 include(GNUInstallDirs)
 
+# m3umerge_install_relinking(): what the GNU C Library's licence (LGPL 2.1,
+# section 6 a) asks to go with a binary that holds parts of it, installed in
+# lgpl/: the tool as the object files it was linked from, with relink.sh to
+# link them again with a changed library, and the complete source of the
+# library it was linked with, as Debian builds it: the package glibc-source
+# of the version of the package that holds libc.a. Where that source is
+# missing or of another version, installing (and so cpack) fails and says so.
+function(m3umerge_install_relinking)
+  install(FILES $<TARGET_OBJECTS:m3umerge> $<TARGET_FILE:m3umerge_core> DESTINATION lgpl)
+  install(PROGRAMS packaging/relink.sh DESTINATION lgpl)
+  set(glibc_source /usr/src/glibc)
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libc.a
+                  OUTPUT_VARIABLE libc OUTPUT_STRIP_TRAILING_WHITESPACE)
+  file(REAL_PATH "${libc}" libc)
+  execute_process(COMMAND dpkg-query -S ${libc} OUTPUT_VARIABLE owner ERROR_QUIET)
+  string(REGEX REPLACE ":.*" "" owner "${owner}")
+  set(linked "")
+  set(shipped "")
+  if(owner)
+    execute_process(COMMAND dpkg-query -W -f=\${source:Version} ${owner} OUTPUT_VARIABLE linked
+                    ERROR_QUIET)
+    execute_process(COMMAND dpkg-query -W -f=\${source:Version} glibc-source
+                    OUTPUT_VARIABLE shipped ERROR_QUIET)
+  endif()
+  if(linked AND linked STREQUAL shipped AND EXISTS ${glibc_source}/debian/changelog)
+    install(DIRECTORY ${glibc_source}/ DESTINATION lgpl/glibc)
+  else()
+    install(CODE "message(FATAL_ERROR \"The archive needs the source of the GNU C Library in \"
+                  \"${libc} (${owner} '${linked}'): install glibc-source=${linked} \"
+                  \"(now '${shipped}')\")")
+  endif()
+endfunction()
+
 # Package names say the system and the processor: windows-x86_64, linux-x86_64.
 string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" M3UMERGE_PACKAGE_SYSTEM)
-set(M3UMERGE_HOMEPAGE ${PROJECT_HOMEPAGE_URL})
-# What each binary links, under which licences, and where their sources are.
+# What each binary links, under which licences, and what those ask for.
 set(M3UMERGE_NOTICES ${CMAKE_CURRENT_BINARY_DIR}/THIRD-PARTY-NOTICES)
 configure_file(packaging/THIRD-PARTY-NOTICES.in ${M3UMERGE_NOTICES} @ONLY)
 
 set(M3UMERGE_DOCS README.md LICENSE CHANGELOG.md)
 if(WIN32)
   install(TARGETS m3umerge m3umergew RUNTIME DESTINATION .)
-  install(FILES ${M3UMERGE_DOCS} ${M3UMERGE_NOTICES} DESTINATION .)
+  # The documents as Windows opens them: .txt names, CR LF line ends.
+  foreach(document ${M3UMERGE_DOCS} ${M3UMERGE_NOTICES})
+    get_filename_component(name ${document} NAME_WE)
+    file(READ ${document} text)
+    string(REPLACE "\n" "\r\n" text "${text}")
+    file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/windows/${name}.txt "${text}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${document})
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/windows/${name}.txt DESTINATION .)
+  endforeach()
 
   # The installer, built by scripts/package.sh from what the ZIP holds: its
   # name and wixl's variables, for the shell. Every build is a new product
@@ -21,15 +61,28 @@ if(WIN32)
   # too (a major upgrade): Windows Installer refuses a new package of a
   # product already installed. Both codes are derived rather than random,
   # so that one commit gives the same bytes everywhere.
+  #
+  # The product's version is a release's three numbers, or a development
+  # build's four of cmake/version.cmake, whose fourth (its date) Windows
+  # Installer ignores and the Apps list shows; a development build also
+  # names its full version in the product's name.
   set(M3UMERGE_UPGRADE_CODE 9A63C700-2C38-45A2-92C3-D5C9611803C6)
+  if(M3UMERGE_RELEASE)
+    set(M3UMERGE_MSI_VERSION ${PROJECT_VERSION})
+    set(M3UMERGE_MSI_PRODUCT_NAME m3umerge)
+  else()
+    set(M3UMERGE_MSI_VERSION ${M3UMERGE_VERSION_QUAD})
+    set(M3UMERGE_MSI_PRODUCT_NAME "m3umerge (development build ${M3UMERGE_VERSION})")
+  endif()
   string(UUID M3UMERGE_PRODUCT_CODE NAMESPACE ${M3UMERGE_UPGRADE_CODE}
          NAME "product ${PROJECT_VERSION} $ENV{SOURCE_DATE_EPOCH}" TYPE SHA1 UPPER)
   string(UUID M3UMERGE_PACKAGE_CODE NAMESPACE ${M3UMERGE_UPGRADE_CODE}
          NAME "package ${M3UMERGE_VERSION} $ENV{SOURCE_DATE_EPOCH}" TYPE SHA1 UPPER)
   file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/msi.env @ONLY CONTENT [[
 msi_name=m3umerge-@M3UMERGE_VERSION@-@M3UMERGE_PACKAGE_SYSTEM@.msi
-msi_variables=(Version=@PROJECT_VERSION@ UpgradeCode=@M3UMERGE_UPGRADE_CODE@
-  ProductCode=@M3UMERGE_PRODUCT_CODE@ PackageCode=@M3UMERGE_PACKAGE_CODE@)
+msi_variables=(Version=@M3UMERGE_MSI_VERSION@ UpgradeCode=@M3UMERGE_UPGRADE_CODE@
+  ProductCode=@M3UMERGE_PRODUCT_CODE@ PackageCode=@M3UMERGE_PACKAGE_CODE@
+  "FullVersion=@M3UMERGE_VERSION@" "ProductName=@M3UMERGE_MSI_PRODUCT_NAME@")
 ]])
 else()
   # The version and date come from cmake/version.cmake.
@@ -75,7 +128,12 @@ else()
   if(M3UMERGE_STATIC)
     # Unpacked anywhere: the documents at the top.
     install(FILES ${M3UMERGE_DOCS} ${M3UMERGE_NOTICES} DESTINATION .)
+    m3umerge_install_relinking()
   else()
+    # The package names its maintainer without an address, which lintian
+    # would take for a malformed one.
+    install(FILES packaging/m3umerge.lintian-overrides
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME m3umerge)
     install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.md.gz
                   ${CMAKE_CURRENT_BINARY_DIR}/CHANGELOG.md.gz
                   ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
@@ -88,7 +146,8 @@ endif()
 set(CPACK_PACKAGE_NAME m3umerge)
 set(CPACK_PACKAGE_VERSION ${M3UMERGE_VERSION})
 set(CPACK_PACKAGE_VENDOR "The m3umerge developers")
-set(CPACK_PACKAGE_CONTACT "The m3umerge developers <m3umerge@example.org>")
+# The project has no address of its own yet: the maintainer is named without one.
+set(CPACK_PACKAGE_CONTACT "The m3umerge developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "merge the playlists of a folder into one UTF-8 playlist")
 set(CPACK_PACKAGE_DESCRIPTION
     "m3umerge takes the folder of each .wsr file it is given and merges every\n"
@@ -110,7 +169,6 @@ elseif(M3UMERGE_STATIC)
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${M3UMERGE_HOMEPAGE})
   set(CPACK_DEBIAN_PACKAGE_SECTION sound)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

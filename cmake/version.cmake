@@ -13,6 +13,13 @@
 # (2026-12-08) and that date as the manual page and the Debian changelog write
 # it, M3UMERGE_MDOC_DATE (December 8, 2026) and M3UMERGE_RFC2822_DATE (Tue, 08
 # Dec 2026 12:00:00 +0000). Computed by CMake alone: no date(1) and no locale.
+#
+# Windows versions are four numbers of 16 bits, and Windows Installer compares
+# only the first three (255.255.65535 at most) and ignores a fourth. So the
+# fourth, M3UMERGE_VERSION_BUILD, tells the builds apart: 0 for a release, and
+# for a development build its date as YYDDD, the year of the century and the
+# day of the year (26342 for 2026-12-08), which grows with every day until
+# 2065. M3UMERGE_VERSION_QUAD is the four, dotted (0.2.1.26342).
 
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/CHANGELOG.md)
 file(STRINGS ${CMAKE_SOURCE_DIR}/CHANGELOG.md m3umerge_release_line
@@ -83,5 +90,23 @@ list(GET m3umerge_months ${m3umerge_month_index} m3umerge_month_name)
 string(SUBSTRING ${m3umerge_month_name} 0 3 m3umerge_month_abbreviation)
 string(SUBSTRING ${M3UMERGE_DATE} 8 2 m3umerge_padded_day)
 set(M3UMERGE_MDOC_DATE "${m3umerge_month_name} ${m3umerge_day}, ${m3umerge_year}")
+
+if(M3UMERGE_RELEASE)
+  set(M3UMERGE_VERSION_BUILD 0)
+else()
+  # The day of the year: the days since 1970 less those up to the first of
+  # January, counted the same way.
+  math(EXPR m3umerge_year_before "${m3umerge_year} - 1")
+  math(EXPR m3umerge_january_first
+       "${m3umerge_year_before} * 365 + ${m3umerge_year_before} / 4 - ${m3umerge_year_before} / 100
+        + ${m3umerge_year_before} / 400 - 719162")
+  math(EXPR M3UMERGE_VERSION_BUILD
+       "${m3umerge_year} % 100 * 1000 + ${m3umerge_days} - ${m3umerge_january_first} + 1")
+  if(M3UMERGE_VERSION_BUILD GREATER 65535)
+    message(FATAL_ERROR "the date ${M3UMERGE_DATE} does not fit a Windows version's last number")
+  endif()
+endif()
+set(M3UMERGE_VERSION_QUAD
+    ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.${M3UMERGE_VERSION_BUILD})
 set(M3UMERGE_RFC2822_DATE
     "${m3umerge_weekday_name}, ${m3umerge_padded_day} ${m3umerge_month_abbreviation} ${m3umerge_year} 12:00:00 +0000")

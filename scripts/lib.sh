@@ -2,12 +2,14 @@
 # shellcheck shell=bash
 
 # install_packages PACKAGE...: installs those not yet installed, as root or
-# through sudo, without questions.
+# through sudo, without questions. PACKAGE=VERSION asks for that version.
 install_packages() {
   local missing=()
-  local package
+  local package installed
   for package in "$@"; do
-    if [ "$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null)" != "install ok installed" ]; then
+    installed=$(dpkg-query -W -f='${Status} ${Version}' "${package%%=*}" 2>/dev/null) || true
+    if [[ $installed != "install ok installed "* ||
+      ($package == *=* && ${installed##* } != "${package#*=}") ]]; then
       missing+=("$package")
     fi
   done
@@ -32,8 +34,14 @@ WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest wine wine64 xvfb xauth)
 # fuzzer_runtime_package once clang is there.
 ANALYSIS_PACKAGES=(clang clang-tidy clang-format cppcheck git strace)
 # Building and checking the release packages.
-PACKAGING_PACKAGES=(dpkg-dev lintian mandoc unzip binutils file devscripts bash-completion
-  zsh fish wixl msitools faketime)
+# man-db, whose man lays out the manual page with groff.
+PACKAGING_PACKAGES=(dpkg-dev lintian mandoc man-db unzip binutils file devscripts
+  bash-completion zsh fish wixl msitools faketime)
+# The source of the GNU C Library that the portable Linux archive carries:
+# Debian's, of the version that links the tool (see cmake/packaging.cmake).
+glibc_source_package() {
+  echo "glibc-source=$(dpkg-query -W -f='${source:Version}' libc6-dev)"
+}
 
 # fuzzer_runtime_package: the package with libFuzzer for the installed clang,
 # whose major version names it (libclang-rt-14-dev for clang 14; before
@@ -65,8 +73,8 @@ require_cmake() {
 # make_msi FILES OUT NAME=VALUE...: builds the Windows installer OUT (an
 # absolute path) from packaging/m3umerge.wxs and FILES, the Windows build
 # installed into a folder, with the wixl variables given (Version,
-# UpgradeCode, ProductCode, PackageCode). The same input and
-# SOURCE_DATE_EPOCH give the same bytes.
+# UpgradeCode, ProductCode, PackageCode, FullVersion, ProductName). The same
+# input and SOURCE_DATE_EPOCH give the same bytes.
 make_msi() {
   local files=$1 out=$2
   shift 2
@@ -88,12 +96,46 @@ make_msi() {
   (cd "$files" && TZ=UTC NO_FAKE_STAT=1 faketime -f "$when" wixl -a x64 "${variables[@]}" -o "$out" "$wxs")
   TZ=UTC faketime -f "$when" msibuild "$out" -s m3umerge "The m3umerge developers" "x64;1033" \
     "{$package_code}"
-  # The major upgrade also replaces another build of this version (513:
-  # features migrated, maximum version included), which wixl cannot write.
+  # What wixl cannot write. The major upgrade also replaces another build of
+  # this version (513: features migrated, maximum version included).
+  # The install folder at the end of the user's PATH, removed with the
+  # program ("=-": set on install, removed on uninstall; "[~];" appends).
+  # The Send to shortcut's localized name, an entry of the Send to folder's
+  # desktop.ini, which AppSearch looks for: the component that writes it is
+  # installed only where the file is, so that none is ever created. The
+  # standard sequence numbers of the actions that do the work.
   TZ=UTC faketime -f "$when" msibuild "$out" \
     -q "DELETE FROM Upgrade WHERE ActionProperty = 'WIX_UPGRADE_DETECTED'" \
     -q "INSERT INTO Upgrade (UpgradeCode, VersionMax, Attributes, ActionProperty)
-        VALUES ('{$upgrade_code}', '$version', 513, 'WIX_UPGRADE_DETECTED')"
+        VALUES ('{$upgrade_code}', '$version', 513, 'WIX_UPGRADE_DETECTED')" \
+    -q "CREATE TABLE Environment (Environment CHAR(72) NOT NULL, Name CHAR(255) NOT NULL
+        LOCALIZABLE, Value CHAR(255) LOCALIZABLE, Component_ CHAR(72) NOT NULL
+        PRIMARY KEY Environment)" \
+    -q "INSERT INTO Environment (Environment, Name, Value, Component_)
+        VALUES ('UserPath', '=-PATH', '[~];[INSTALLDIR]', 'Program')" \
+    -q "CREATE TABLE DrLocator (Signature_ CHAR(72) NOT NULL, Parent CHAR(72), Path CHAR(255),
+        Depth SHORT PRIMARY KEY Signature_, Parent, Path)" \
+    -q "INSERT INTO Signature (Signature, FileName) VALUES ('SendToDesktopIni', 'desktop.ini')" \
+    -q "INSERT INTO DrLocator (Signature_, Path, Depth)
+        VALUES ('SendToDesktopIni', '[SendToFolder]', 0)" \
+    -q "INSERT INTO AppSearch (Property, Signature_)
+        VALUES ('SENDTO_DESKTOP_INI', 'SendToDesktopIni')" \
+    -q "UPDATE Component SET Condition = 'SENDTO_DESKTOP_INI' WHERE Component = 'SendToName'" \
+    -q "CREATE TABLE IniFile (IniFile CHAR(72) NOT NULL, FileName CHAR(255) NOT NULL LOCALIZABLE,
+        DirProperty CHAR(72), Section CHAR(96) NOT NULL LOCALIZABLE, \`Key\` CHAR(128) NOT NULL
+        LOCALIZABLE, Value CHAR(255) NOT NULL LOCALIZABLE, Action SHORT NOT NULL,
+        Component_ CHAR(72) NOT NULL PRIMARY KEY IniFile)" \
+    -q "INSERT INTO IniFile (IniFile, FileName, DirProperty, Section, \`Key\`, Value, Action,
+        Component_) VALUES ('SendToName', 'desktop.ini', 'SendToFolder', 'LocalizedFileNames',
+        'm3umerge (merge playlists).lnk', '@[INSTALLDIR]m3umergew.exe,-102', 0, 'SendToName')" \
+    -q "INSERT INTO InstallUISequence (Action, Sequence) VALUES ('AppSearch', 50)" \
+    -q "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES ('AppSearch', 50)" \
+    -q "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES ('RemoveIniValues', 3100)" \
+    -q "INSERT INTO InstallExecuteSequence (Action, Sequence)
+        VALUES ('RemoveEnvironmentStrings', 3300)" \
+    -q "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES ('WriteIniValues', 5100)" \
+    -q "INSERT INTO InstallExecuteSequence (Action, Sequence)
+        VALUES ('WriteEnvironmentStrings', 5200)"
 }
 
 # stop_wine PREFIX: ends the Wine server of PREFIX, waiting for it, and

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds the release packages into build/packages/: the Windows ZIP
-# (m3umerge.exe with README, LICENSE, CHANGELOG, THIRD-PARTY-NOTICES) and
-# installer (MSI, the same files installed for the current user), the Debian
-# package and the portable Linux archive (a statically linked binary), each
-# named with the version and the system, and SHA256SUMS.
+# (m3umerge.exe and m3umergew.exe with README, LICENSE, CHANGELOG and
+# THIRD-PARTY-NOTICES as .txt files) and installer (MSI, the same files
+# installed for the current user), the Debian package and the portable Linux
+# archive (a statically linked binary, with what the GNU C Library's licence
+# asks to go with it), each named with the version and the system, and
+# SHA256SUMS.
 # Reproducible: time stamps come from SOURCE_DATE_EPOCH, by default the time
 # of the last commit, so any clone of one commit gives the same bytes.
 set -euo pipefail
@@ -11,6 +13,7 @@ cd "$(dirname "$0")/.."
 source scripts/lib.sh
 
 install_packages "${NATIVE_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${PACKAGING_PACKAGES[@]}"
+install_packages "$(glibc_source_package)"
 require_cmake
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
   SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null) ||

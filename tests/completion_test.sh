@@ -2,8 +2,9 @@
 # The completions in packaging/, each in its own shell: a word without a
 # folder part completes to a path with one (./ in bash and zsh, the current
 # folder's full path in fish), folders are offered, and of the files only
-# .wsr ones, in any letter case. Each word below has one answer, which a
-# wrongly offered .m3u file beside it would spoil.
+# .wsr ones, in any letter case (.wsr, .WSR, .Wsr), and no other file even
+# where no .wsr file matches. Each word below has one answer (none for the
+# last), which a wrongly offered .m3u file beside it would spoil.
 set -euo pipefail
 packaging="$(cd "$(dirname "$0")/../packaging" && pwd)"
 scratch=$(mktemp -d)
@@ -11,8 +12,9 @@ trap 'rm -rf "$scratch"' EXIT
 mkdir -p "$scratch/fpath" "$scratch/work/music"
 cp "$packaging/m3umerge.zsh-completion" "$scratch/fpath/_m3umerge"
 cd "$scratch/work"
-touch soundtrack.wsr soundtrack.m3u music.m3u music/night.WSR music/night.m3u
-words=(sou musi music/n)
+touch soundtrack.wsr soundtrack.m3u music.m3u music/night.WSR music/night.m3u \
+  music/dawn.Wsr music/dawn.m3u chansons.m3u
+words=(sou musi music/n music/d chan)
 failures=0
 
 # expect SHELL PREFIX ANSWER...: the answers, one per word, are those
@@ -20,7 +22,7 @@ failures=0
 expect() {
   local shell=$1 prefix=$2 i
   shift 2
-  local expected=("${prefix}soundtrack.wsr" "${prefix}music/" music/night.WSR)
+  local expected=("${prefix}soundtrack.wsr" "${prefix}music/" music/night.WSR music/dawn.Wsr "")
   for i in "${!words[@]}"; do
     if [ "${1-}" != "${expected[i]}" ]; then
       echo "FAIL: $shell completes '${words[i]}' as '${1-}', not '${expected[i]}'" >&2
@@ -44,7 +46,8 @@ bash_answers() {
 mapfile -t answers < <(bash_answers)
 expect bash ./ "${answers[@]}"
 
-# zsh: the line after a Tab, typed into an interactive zsh on a pseudo-terminal.
+# zsh: the line after a Tab, typed into an interactive zsh on a pseudo-terminal;
+# none when the Tab left the word as it was.
 zsh_answers() {
   timeout 60 zsh -f -c '
     zmodload zsh/zpty
@@ -58,7 +61,9 @@ zsh_answers() {
       zpty -w -n shell "m3umerge $word"$'"'"'\x14'"'"'
       zpty -r shell line "*"$'"'"'\x1e'"'"'"*"$'"'"'\x1e'"'"'
       line=${line%$'"'"'\x1e'"'"'}
-      print -r -- "${${line##*$'"'"'\x1e'"'"'}#m3umerge }"
+      line=${${line##*$'"'"'\x1e'"'"'}#m3umerge }
+      [[ $line == "$word" ]] && line=
+      print -r -- "$line"
     done
     zpty -d shell' - "$scratch/fpath" "${words[@]}"
 }
@@ -70,7 +75,7 @@ fish_answers() {
   fish --no-config -c '
     source $argv[1]
     for word in $argv[2..]
-      string join " " (complete -C "m3umerge $word")
+      echo (string join " " (complete -C "m3umerge $word"))
     end' "$packaging/m3umerge.fish" "${words[@]}"
 }
 mapfile -t answers < <(fish_answers)
