@@ -43,17 +43,28 @@ set(M3UMERGE_NOTICES ${CMAKE_CURRENT_BINARY_DIR}/THIRD-PARTY-NOTICES)
 configure_file(packaging/THIRD-PARTY-NOTICES.in ${M3UMERGE_NOTICES} @ONLY)
 
 set(M3UMERGE_DOCS README.md LICENSE CHANGELOG.md)
+# What README links to in docs/: the guides and the dialog's pictures.
+set(M3UMERGE_GUIDES docs/performance.md docs/reliability.md docs/release.md)
+set(M3UMERGE_PICTURES docs/dialog.png docs/dialog-held.png docs/dialog-progress.png
+                      docs/dialog-left-out.png)
 if(WIN32)
   install(TARGETS m3umerge m3umergew RUNTIME DESTINATION .)
   # The documents as Windows opens them: .txt names, CR LF line ends.
-  foreach(document ${M3UMERGE_DOCS} ${M3UMERGE_NOTICES})
+  foreach(document ${M3UMERGE_DOCS} ${M3UMERGE_NOTICES} ${M3UMERGE_GUIDES})
     get_filename_component(name ${document} NAME_WE)
+    get_filename_component(folder ${document} DIRECTORY)
+    set(destination .)
+    if(folder MATCHES "docs$")
+      set(destination docs)
+    endif()
     file(READ ${document} text)
     string(REPLACE "\n" "\r\n" text "${text}")
-    file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/windows/${name}.txt "${text}")
+    file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/windows/${destination}/${name}.txt "${text}")
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${document})
-    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/windows/${name}.txt DESTINATION .)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/windows/${destination}/${name}.txt
+            DESTINATION ${destination})
   endforeach()
+  install(FILES ${M3UMERGE_PICTURES} DESTINATION docs)
 
   # The installer, built by scripts/package.sh from what the ZIP holds: its
   # name and wixl's variables, for the shell. Every build is a new product
@@ -128,6 +139,7 @@ else()
   if(M3UMERGE_STATIC)
     # Unpacked anywhere: the documents at the top.
     install(FILES ${M3UMERGE_DOCS} ${M3UMERGE_NOTICES} DESTINATION .)
+    install(FILES ${M3UMERGE_GUIDES} ${M3UMERGE_PICTURES} DESTINATION docs)
     m3umerge_install_relinking()
   else()
     # The package names its maintainer without an address, which lintian
@@ -140,6 +152,7 @@ else()
                   ${CMAKE_CURRENT_BINARY_DIR}/THIRD-PARTY-NOTICES.gz
                   ${CMAKE_CURRENT_BINARY_DIR}/copyright
             DESTINATION ${CMAKE_INSTALL_DOCDIR})
+    install(FILES ${M3UMERGE_GUIDES} ${M3UMERGE_PICTURES} DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
   endif()
 endif()
 

@@ -73,6 +73,7 @@ carries_version "$scratch/root/usr/bin/m3umerge" deb
 for file in usr/share/man/man1/m3umerge.1.gz usr/share/doc/m3umerge/copyright \
   usr/share/doc/m3umerge/changelog.gz usr/share/doc/m3umerge/README.md.gz \
   usr/share/doc/m3umerge/CHANGELOG.md.gz usr/share/doc/m3umerge/THIRD-PARTY-NOTICES.gz \
+  usr/share/doc/m3umerge/docs/performance.md usr/share/doc/m3umerge/docs/dialog.png \
   usr/share/bash-completion/completions/m3umerge usr/share/zsh/vendor-completions/_m3umerge \
   usr/share/fish/vendor_completions.d/m3umerge.fish; do
   [ -f "$scratch/root/$file" ] || fail "$file missing from the .deb"
@@ -123,6 +124,7 @@ grep -q 'static-pie linked\|statically linked' "$scratch/file" || fail "not stat
 merges_examples "$top/bin/m3umerge"
 carries_version "$top/bin/m3umerge" tgz
 for file in README.md LICENSE CHANGELOG.md THIRD-PARTY-NOTICES share/man/man1/m3umerge.1.gz \
+  docs/performance.md docs/dialog-left-out.png \
   share/bash-completion/completions/m3umerge share/zsh/site-functions/_m3umerge \
   share/fish/vendor_completions.d/m3umerge.fish; do
   [ -f "$top/$file" ] || fail "$file missing from the .tar.gz"
@@ -179,7 +181,9 @@ README.txt README.md
 LICENSE.txt LICENSE
 CHANGELOG.txt CHANGELOG.md
 THIRD-PARTY-NOTICES.txt $top/THIRD-PARTY-NOTICES
+docs/reliability.txt docs/reliability.md
 END
+cmp "$(dirname "$exe")/docs/dialog-held.png" docs/dialog-held.png || fail "docs/dialog-held.png in the zip"
 cp -R examples "$scratch/zip-example"
 windows_anchor="Z:$(echo "$scratch/zip-example/soundtrack.wsr" | tr / '\\')"
 listing=$(scripts/wine-run.sh "$exe" "$windows_anchor" </dev/null)
@@ -274,7 +278,7 @@ in_msi_prefix msiexec /i "$(windows_path "$msi")" /qn || fail "msiexec /i"
 programs=$(find "$msi_prefix/drive_c/users" -path '*/AppData/Local/Programs' -type d)
 [ -n "$programs" ] || fail "no %LOCALAPPDATA%\\Programs"
 for file in m3umerge.exe m3umergew.exe README.txt LICENSE.txt CHANGELOG.txt \
-  THIRD-PARTY-NOTICES.txt; do
+  THIRD-PARTY-NOTICES.txt docs/performance.txt docs/dialog-progress.png; do
   cmp "$programs/m3umerge/$file" "$(dirname "$exe")/$file" || fail "$file as installed"
 done
 send_to=$(find "$msi_prefix/drive_c/users" -path '*/SendTo/m3umerge (merge playlists).lnk')

@@ -206,7 +206,7 @@ constexpr Texts kJapanese = {
     M3U_NATIVE("何も書き出していません"),
     M3U_NATIVE("保存先: {0}"),
     M3U_NATIVE("wsr ファイル名を渡して下さい。"),
-    M3U_NATIVE("エクスプローラーで .wsr ファイルを右クリックして [Merge playlists] ") M3U_NATIVE(
+    M3U_NATIVE("エクスプローラーで .wsr ファイルを右クリックして [プレイリストを結合] ") M3U_NATIVE(
         "を選ぶか、このプログラムにドロップしてください。各ファイルのフォルダーにあるプ"
         "レイリストを、") M3U_NATIVE("そのファイルの名前のプレイリスト 1 つにまとめます。"),
     M3U_NATIVE("フォルダーで表示(&S)"),
