@@ -246,23 +246,28 @@ TEST(Summary, PutsWhatNeedsAttentionFirstAndCountsTheRest) {
   const Input gone = {M3U_NATIVE("gone.m3u"), InputResult::unreadable};
   // A file that is no .wsr is named, but not counted as a playlist asked for.
   AnchorRun notes{kFolder + M3U_NATIVE("notes.txt"), {}, {}};
+  AnchorRun bare{M3U_NATIVE("bare.wsr"), {}, {}};
+  bare.report.result = AnchorResult::no_folder_part;
   const std::vector<AnchorRun> mixed = {
       anchor(AnchorResult::written, {merged}, M3U_NATIVE("one")),
       anchor(AnchorResult::written, {merged, gone}, M3U_NATIVE("two")),
       anchor(AnchorResult::write_failed, {merged}, M3U_NATIVE("three")),
       notes,
+      bare,
   };
   Summary summary = summarize(mixed, Language::english);
   EXPECT_EQ(summary.outcome, Outcome::some_written);
-  EXPECT_EQ(summary.instruction, M3U_NATIVE("2 of 3 playlists written"));
+  EXPECT_EQ(summary.instruction, M3U_NATIVE("2 of 4 playlists written"));
   EXPECT_EQ(summarize(mixed, Language::japanese).instruction,
-            M3U_NATIVE("3 個中 2 個のプレイリストを書き出しました"));
+            M3U_NATIVE("4 個中 2 個のプレイリストを書き出しました"));
   EXPECT_EQ(plain(summary.content),
             M3U_NATIVE("three.m3u not written: writing it failed, and the earlier playlist was "
                        "kept. Free some disk space and try again.\n\n") +
                 kFolder +
                 M3U_NATIVE("notes.txt: not a .wsr file, so nothing was merged. Choose .wsr "
                            "files.\n\n"
+                           "bare.wsr: the name has no folder, so nothing was merged. Pass the "
+                           "full path, such as C:\\Music\\game.wsr.\n\n"
                            "two.m3u written: 1 playlist merged, 1 left out (gone.m3u: cannot be "
                            "read)\n\n"
                            "one.m3u written: 1 playlist merged"));
@@ -308,9 +313,9 @@ TEST(Summary, PutsWhatNeedsAttentionFirstAndCountsTheRest) {
 TEST(Summary, ListsEveryPlaylistLeftOutByItsPathWithWhatToDo) {
   const Input merged = {M3U_NATIVE("a.m3u"), InputResult::converted, 1};
   std::vector<Input> inputs = {merged, {M3U_NATIVE("big.m3u"), InputResult::too_large, 40960}};
-  inputs.insert(inputs.end(), kListShown, {M3U_NATIVE("gone.m3u"), InputResult::unreadable});
-  const std::vector<AnchorRun> run = {anchor(AnchorResult::written, inputs),
-                                      anchor(AnchorResult::written, {merged}, M3U_NATIVE("clean"))};
+  inputs.insert(inputs.end(), kListShown - 1, {M3U_NATIVE("gone.m3u"), InputResult::unreadable});
+  std::vector<AnchorRun> run = {anchor(AnchorResult::written, inputs),
+                                anchor(AnchorResult::written, {merged}, M3U_NATIVE("clean"))};
   const NativeString big = kFolder + M3U_NATIVE("big.m3u, 40,960 bytes: over 32,768 bytes\n");
   const NativeString gone = kFolder + M3U_NATIVE("gone.m3u: cannot be read\n");
   const NativeString hints = M3U_NATIVE(
@@ -318,9 +323,26 @@ TEST(Summary, ListsEveryPlaylistLeftOutByItsPathWithWhatToDo) {
       "playlist open, or check that you may read it, and try again.");
   NativeString gone_lines;
   for (std::size_t i = 1; i < kListShown; ++i) gone_lines += gone;
-  const Summary summary = summarize(run, Language::english);
-  // The clipboard gets them all, without the marks the display needs.
-  EXPECT_EQ(summary.left_out_copied, big + gone_lines + gone + hints);
+  // As many as the dialog lists: all of them, each path isolated and
+  // breakable after its separators.
+  Summary summary = summarize(run, Language::english);
+  EXPECT_EQ(plain(summary.left_out_shown), big + gone_lines + hints);
+  EXPECT_TRUE(summary.left_out_shown.starts_with(M3U_NATIVE("\u2068music") +
+                                                 NativeString(1, platform::kDirectorySeparator) +
+                                                 M3U_NATIVE("\u200Bbig.m3u\u2069, 40,960 bytes")))
+      << shown(summary.left_out_shown);
+  EXPECT_EQ(summary.left_out_copied, big + gone_lines + hints);
+
+  // One more, in a folder of its own: the dialog counts it, the clipboard
+  // gets it, without the marks the display needs.
+  const NativeString other = NativeString(M3U_NATIVE("other")) + platform::kDirectorySeparator;
+  run.push_back(anchor(AnchorResult::written,
+                       {merged, {M3U_NATIVE("lost.m3u"), InputResult::unreadable}},
+                       M3U_NATIVE("more")));
+  run.back().report.merged_path = other + M3U_NATIVE("more.m3u");
+  summary = summarize(run, Language::english);
+  EXPECT_EQ(summary.left_out_copied,
+            big + gone_lines + other + M3U_NATIVE("lost.m3u: cannot be read\n") + hints);
   EXPECT_EQ(plain(summary.left_out_shown),
             big + gone_lines +
                 M3U_NATIVE("...and 1 more: Copy list puts them all on the clipboard.\n") + hints);
@@ -329,7 +351,7 @@ TEST(Summary, ListsEveryPlaylistLeftOutByItsPathWithWhatToDo) {
                       M3U_NATIVE("\n32,768 バイトを超えるプレイリストは小さく分けてください。プレ"
                                  "イリストを開いているプログラムを閉じるか、読み取れることを確かめ"
                                  "てから、もう一度お試しください。")));
-  const Summary clean = summarize({run.back()}, Language::english);
+  const Summary clean = summarize({run[1]}, Language::english);
   EXPECT_EQ(clean.left_out_shown, M3U_NATIVE(""));
   EXPECT_EQ(clean.left_out_copied, M3U_NATIVE(""));
 }

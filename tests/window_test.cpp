@@ -9,6 +9,7 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "support/files.h"
@@ -209,6 +210,11 @@ TEST(WindowedTool, ShowsWhatWasMergedAndLeftOutAndWritesWhatTheConsoleToolWrites
   EXPECT_EQ(read_file(dir / L"game.m3u"), windowed);
 }
 
+struct HandleCloser {
+  void operator()(HANDLE handle) const { ::CloseHandle(handle); }
+};
+using UniqueHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
+
 TEST(WindowedTool, SaysAPlaylistHeldOpenIsInUseAndSetsItsNameApart) {
   TempDir dir;
   write_file(dir / L"a.m3u", "a");
@@ -216,13 +222,13 @@ TEST(WindowedTool, SaysAPlaylistHeldOpenIsInUseAndSetsItsNameApart) {
   // its playlist: sharing reading, not deletion.
   const std::wstring name = L"r\u202Egnp";
   write_file(dir / (name + L".m3u"), "old");
-  const HANDLE held = ::CreateFileW((dir / (name + L".m3u")).c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                    nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  UniqueHandle held(::CreateFileW((dir / (name + L".m3u")).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_NE(held.get(), INVALID_HANDLE_VALUE);
   const WindowedRun run(dir.prefix() + name + L".wsr", false);
   ASSERT_TRUE(run.started());
   const HWND dialog = wait_for_dialog({run.id()});
-  ::CloseHandle(held);
+  held.reset();
   ASSERT_NE(dialog, nullptr);
   const std::wstring text = dialog_text(dialog, Marks::kept);
   EXPECT_NE(text.find(L"\u2068" + name + L".m3u\u2069 not written: "), std::wstring::npos)
@@ -235,66 +241,101 @@ TEST(WindowedTool, SaysAPlaylistHeldOpenIsInUseAndSetsItsNameApart) {
   EXPECT_EQ(read_file(dir / (name + L".m3u")), "old");
 }
 
-// While it lives, .m3u playlists open with `command` for this user.
-// Windows reads a user's classes from HKCU\Software\Classes; Wine reads
-// HKEY_CLASSES_ROOT alone, so they go there too when it does not see them.
+// Whether this runs under Wine, whose ntdll says its version.
+bool under_wine() {
+  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// While it lives, .m3u playlists open with `command`. Wine reads classes
+// from HKEY_CLASSES_ROOT alone (not from HKCU\Software\Classes, as Windows
+// does); the test prefix has none of its own, so nothing is lost when they
+// go.
 class PlaylistAssociation {
  public:
   explicit PlaylistAssociation(const std::wstring& command) {
-    for (const HKEY root : {HKEY_CURRENT_USER, HKEY_CLASSES_ROOT}) {
-      const std::wstring classes = root == HKEY_CURRENT_USER ? L"Software\\Classes\\" : L"";
-      set(root, classes + L".m3u", kProgId);
-      set(root, classes + kProgId + L"\\shell\\open\\command", command);
-      HKEY seen = nullptr;
-      if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, kProgId, 0, KEY_READ, &seen) == ERROR_SUCCESS) {
-        ::RegCloseKey(seen);
-        break;
-      }
-    }
+    set(L".m3u", kProgId);
+    set(std::wstring(kProgId) + L"\\shell\\open\\command", command);
   }
   PlaylistAssociation(const PlaylistAssociation&) = delete;
   PlaylistAssociation& operator=(const PlaylistAssociation&) = delete;
   ~PlaylistAssociation() {
-    for (const std::wstring key : {L"Software\\Classes\\", L""}) {
-      const HKEY root = key.empty() ? HKEY_CLASSES_ROOT : HKEY_CURRENT_USER;
-      ::RegDeleteTreeW(root, (key + kProgId).c_str());
-      ::RegDeleteTreeW(root, (key + L".m3u").c_str());
-    }
+    ::RegDeleteTreeW(HKEY_CLASSES_ROOT, kProgId);
+    ::RegDeleteTreeW(HKEY_CLASSES_ROOT, L".m3u");
   }
 
  private:
   static constexpr const wchar_t* kProgId = L"m3umerge.test.player";
-  static void set(HKEY root, const std::wstring& key, const std::wstring& value) {
-    ::RegSetKeyValueW(root, key.c_str(), nullptr, REG_SZ, value.c_str(),
+  static void set(const std::wstring& key, const std::wstring& value) {
+    ::RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, REG_SZ, value.c_str(),
                       DWORD((value.size() + 1) * sizeof(wchar_t)));
   }
 };
 
+// A folder whose name ends in a dot, which only \\?\ paths reach, removed
+// with what it holds.
+class DottedFolder {
+ public:
+  explicit DottedFolder(const test::fs::path& path) : path_(L"\\\\?\\" + path.native()) {
+    created_ = ::CreateDirectoryW(path_.c_str(), nullptr) != 0;
+  }
+  DottedFolder(const DottedFolder&) = delete;
+  DottedFolder& operator=(const DottedFolder&) = delete;
+  ~DottedFolder() {
+    for (const auto& name : test::entry_names(path_)) ::DeleteFileW((path_ + L"\\" + name).c_str());
+    ::RemoveDirectoryW(path_.c_str());
+  }
+  bool created() const { return created_; }
+  std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+ private:
+  std::wstring path_;
+  bool created_ = false;
+};
+
+// The short (8.3) form of `path`, or `path` where it has none.
+std::wstring short_form(const std::wstring& path) {
+  std::wstring short_path(::GetShortPathNameW(path.c_str(), nullptr, 0), L'\0');
+  const DWORD length =
+      ::GetShortPathNameW(path.c_str(), short_path.data(), DWORD(short_path.size()));
+  if (length == 0 || length >= short_path.size()) return path;
+  short_path.resize(length);
+  return short_path;
+}
+
 TEST(WindowedTool, PlayOpensThePlaylistWrittenInAFolderWhoseNameEndsInADot) {
+  if (!under_wine()) GTEST_SKIP() << "it sets the machine's association of .m3u files";
   TempDir dir;
-  // Win32's parsing of dir\dot.\game.m3u reaches dir\dot\game.m3u.
-  const std::wstring dotted = L"\\\\?\\" + (dir / L"dot.").native();
-  ASSERT_TRUE(::CreateDirectoryW(dotted.c_str(), nullptr));
+  // Win32's parsing of dir\dot.\game.m3u reaches dir\dot\game.m3u. The
+  // anchor is named through the short form of the test's folder, so that
+  // the short form of the merged playlist's path is the longer one.
+  const DottedFolder dotted(dir / L"dot.");
+  ASSERT_TRUE(dotted.created());
   ASSERT_TRUE(::CreateDirectoryW((dir / L"dot").c_str(), nullptr));
-  write_file(dotted + L"\\a.m3u", "dotted");
+  write_file(dotted / L"a.m3u", "dotted");
   write_file(dir / L"dot" / L"game.m3u", "twin");
-  // The player copies what it was given.
+  // The player notes the path it was given and copies what it names.
+  const std::wstring given = (dir / L"given.txt").native();
   const std::wstring played = (dir / L"played.m3u").native();
-  const PlaylistAssociation player(L"cmd.exe /c copy /y \"%1\" \"" + played + L"\"");
-  const WindowedRun run(dir.prefix() + L"dot.\\game.wsr", false);
+  const PlaylistAssociation player(L"cmd.exe /c echo \"%1\">\"" + given +
+                                   L"\" & copy /y \"%1\" \"" + played + L"\"");
+  const WindowedRun run(short_form(dir.path().native()) + L"\\dot.\\game.wsr", false);
   ASSERT_TRUE(run.started());
   const HWND dialog = wait_for_dialog({run.id()});
   ASSERT_NE(dialog, nullptr);
   press(dialog, kPlayButton);
-  for (DWORD waited = 0; waited < kPatienceMilliseconds && !read_file(played);
+  const std::string expected = kSignature + "dotted\r\n";
+  for (DWORD waited = 0; waited < kPatienceMilliseconds && read_file(played) != expected;
        waited += kPollMilliseconds) {
     ::Sleep(kPollMilliseconds);
   }
-  EXPECT_EQ(read_file(played), kSignature + "dotted\r\n");
+  EXPECT_EQ(read_file(played), expected);
+  // The shell takes no \\?\ path: the player was given one it can open.
+  const auto path_given = read_file(given);
+  ASSERT_TRUE(path_given);
+  EXPECT_EQ(path_given->find("\\\\?\\"), std::string::npos) << *path_given;
   press_close(dialog);
   EXPECT_EQ(run.wait(), 0);
-  for (const auto& name : test::entry_names(dotted)) ::DeleteFileW((dotted + L"\\" + name).c_str());
-  EXPECT_TRUE(::RemoveDirectoryW(dotted.c_str()));
 }
 
 // The visible window of class `name` that `process` shows within the

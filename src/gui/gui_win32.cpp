@@ -161,40 +161,82 @@ std::wstring unprefixed(const std::wstring& path) {
   return path.substr(4);
 }
 
+// Whether a name of `path` ends in a dot or a space, which Win32's parsing
+// drops at the end of a path and the shell may drop anywhere.
+bool has_name_ending_in_dot_or_space(std::wstring_view path) {
+  for (std::size_t end = path.find(L'\\'); end != std::wstring_view::npos;
+       end = path.find(L'\\', end + 1)) {
+    if (end > 0 && (path[end - 1] == L'.' || path[end - 1] == L' ')) return true;
+  }
+  return !path.empty() && (path.back() == L'.' || path.back() == L' ');
+}
+
 // The plain form of the \\?\ path `exact` when Win32's parsing takes it
 // as it stands (no name that ends in a dot or space or is a device name,
 // shorter than MAX_PATH), else nothing.
 std::wstring parsed_unchanged(const std::wstring& exact) {
   std::wstring plain = unprefixed(exact);
-  if (plain.size() >= MAX_PATH || full_path_name(plain) != plain) return {};
+  // "." and ".." never stand in a \\?\ path the merge made.
+  if (plain.size() >= MAX_PATH || has_name_ending_in_dot_or_space(plain) ||
+      full_path_name(plain) != plain) {
+    return {};
+  }
   return plain;
 }
 
-// `path` as the shell takes it, naming the very file the merge wrote. The
-// shell parses paths as Win32 does, which drops the dots and spaces a name
-// ends in and stops at MAX_PATH, and it takes no \\?\ paths. Where that
-// parsing would change the path, its short (8.3) form stands in, which has
-// neither, if the volume keeps short names; else the \\?\ path is left to
-// the shell.
-std::wstring shell_path(const std::wstring& path) {
-  std::wstring exact = platform::extended_path(path);
-  if (exact.empty()) return path;
-  if (std::wstring plain = parsed_unchanged(exact); !plain.empty()) return plain;
-  std::wstring short_form(exact.size() + 1, L'\0');
-  const DWORD length =
-      ::GetShortPathNameW(exact.c_str(), short_form.data(), DWORD(short_form.size()));
-  if (length > 0 && length < short_form.size()) {
-    short_form.resize(length);
-    if (std::wstring plain = parsed_unchanged(short_form); !plain.empty()) return plain;
+// The short (8.3) form of the \\?\ path `exact`, which can be longer than
+// it; empty when the system cannot tell it.
+std::wstring short_path(const std::wstring& exact) {
+  std::wstring short_form;
+  for (DWORD size = ::GetShortPathNameW(exact.c_str(), nullptr, 0); size > short_form.size();) {
+    short_form.resize(size);
+    size = ::GetShortPathNameW(exact.c_str(), short_form.data(), size);
+    if (size == 0) return {};
+    if (size < short_form.size()) {
+      short_form.resize(size);
+      return short_form;
+    }
   }
-  return exact;
+  return {};
 }
 
-// Puts `text` on the clipboard as Unicode text with CR LF line ends.
+// `path` as the shell takes it, naming the very file the merge wrote; empty
+// when the shell cannot reach it. The shell parses paths as Win32 does,
+// which drops the dots and spaces a name ends in, takes CON or COM1 for a
+// device and stops at MAX_PATH; and it takes no \\?\ path, which it would
+// parse the same way. Where that parsing would change the path, its short
+// (8.3) form stands in, which has none of these, if the volume keeps short
+// names.
+std::wstring shell_path(const std::wstring& path) {
+  const std::wstring exact = platform::extended_path(path);
+  if (exact.empty()) return {};
+  if (std::wstring plain = parsed_unchanged(exact); !plain.empty()) return plain;
+  if (const std::wstring short_form = short_path(exact); !short_form.empty()) {
+    if (std::wstring plain = parsed_unchanged(short_form); !plain.empty()) return plain;
+  }
+  return {};
+}
+
+// Says that `path` is out of the shell's reach, and why.
+void tell_unreachable(HWND owner, const std::wstring& path, Language language) {
+  const std::wstring exact = platform::extended_path(path);
+  const std::wstring hint = unreachable_hint(language, exact.empty() ? path : unprefixed(exact));
+  (void)::MessageBoxW(owner, hint.c_str(), kTitle, MB_OK | MB_ICONINFORMATION);
+}
+
+// Puts `text` on the clipboard as Unicode text with CR LF line ends. The
+// clipboard is one program's at a time: a clipboard manager may hold it
+// for a moment.
 bool copy_to_clipboard(HWND owner, const std::wstring& text) {
   std::wstring lines;
   for (const wchar_t c : text) lines += c == L'\n' ? L"\r\n" : std::wstring(1, c);
-  if (!::OpenClipboard(owner)) return false;
+  constexpr int kAttempts = 20;
+  constexpr DWORD kPauseMilliseconds = 25;
+  int attempt = 1;
+  for (; !::OpenClipboard(owner); ++attempt) {
+    if (attempt == kAttempts) return false;
+    ::Sleep(kPauseMilliseconds);
+  }
   bool copied = false;
   if (::EmptyClipboard()) {
     // Once SetClipboardData took the memory, the system owns it.
@@ -234,47 +276,61 @@ bool select_in_folder(const std::wstring& folder, const std::vector<std::wstring
              folder_list.get(), static_cast<UINT>(children.size()), children.data(), 0));
 }
 
-// The folder that holds every one of `paths` (which are absolute), ending
-// in a separator; empty when they are on different volumes.
+// The folder that holds every one of `paths` (\\?\ paths), ending in a
+// separator; empty when they are on different volumes.
 std::wstring common_folder(const std::vector<std::wstring>& paths) {
+  constexpr std::size_t kShortestRoot = 7;  // as in \\?\C:\ (a drive)
   std::wstring common = folder_of(paths.front());
   for (const std::wstring& path : paths) {
-    while (!common.empty() &&
+    while (common.size() >= kShortestRoot &&
            !(path.size() > common.size() &&
              platform::same_file_name(std::wstring_view(path).substr(0, common.size()), common))) {
       common = folder_of(common.substr(0, common.size() - 1));
     }
   }
-  return common;
+  return common.size() >= kShortestRoot ? common : std::wstring();
 }
 
-// One Explorer window, on the folder that holds every playlist written,
-// with those in it selected, and the subfolders that hold the others;
-// Explorer's own /select switch where the shell cannot name them.
-void show_in_folder(const std::vector<std::wstring>& written) {
+// One Explorer window, on the folder that holds every playlist written
+// (`written`, \\?\ paths), with those in it selected, and the subfolders
+// that hold the others; Explorer's own /select switch where the shell
+// cannot name them. Each is worked out from the exact paths, then given to
+// the shell in the form it takes.
+void show_in_folder(HWND owner, const std::vector<std::wstring>& written, Language language) {
   const std::wstring folder = common_folder(written);
   std::vector<std::wstring> selected;
   for (const std::wstring& path : written) {
     const std::size_t step = path.find(L'\\', folder.size());
-    const std::wstring item = step == std::wstring::npos ? path : path.substr(0, step);
-    if (std::find(selected.begin(), selected.end(), item) == selected.end()) {
+    const std::wstring item = shell_path(step == std::wstring::npos ? path : path.substr(0, step));
+    if (!item.empty() && std::find(selected.begin(), selected.end(), item) == selected.end()) {
       selected.push_back(item);
     }
   }
-  if (!folder.empty() && select_in_folder(folder, selected)) return;
-  const std::wstring select = L"/select,\"" + written.front() + L"\"";
+  const std::wstring shell_folder = folder.empty() ? std::wstring() : shell_path(folder);
+  if (!shell_folder.empty() && select_in_folder(shell_folder, selected)) return;
+  const std::wstring first = shell_path(written.front());
+  if (first.empty()) {
+    tell_unreachable(owner, written.front(), language);
+    return;
+  }
+  const std::wstring select = L"/select,\"" + first + L"\"";
   (void)::ShellExecuteW(nullptr, L"open", L"explorer.exe", select.c_str(), nullptr, SW_SHOWNORMAL);
 }
 
 // Opens `path` with the program the user chose for playlists; where none
 // is set, says how to set one.
 void play(HWND owner, const std::wstring& path, Language language) {
+  const std::wstring target = shell_path(path);
+  if (target.empty()) {
+    tell_unreachable(owner, path, language);
+    return;
+  }
   SHELLEXECUTEINFOW execute{};
   execute.cbSize = sizeof(execute);
   execute.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
   execute.hwnd = owner;
   execute.lpVerb = L"open";
-  execute.lpFile = path.c_str();
+  execute.lpFile = target.c_str();
   execute.nShow = SW_SHOWNORMAL;
   if (::ShellExecuteExW(&execute)) return;
   const DWORD error = ::GetLastError();
@@ -285,7 +341,7 @@ void play(HWND owner, const std::wstring& path, Language language) {
 
 // What the dialog's buttons act on.
 struct DialogData {
-  std::vector<std::wstring> written;  // the playlists written, as the shell takes them
+  std::vector<std::wstring> written;  // the playlists written, as \\?\ paths
   std::wstring copied;                // what Copy list copies
   Language language;
 };
@@ -301,7 +357,7 @@ HRESULT CALLBACK on_dialog_event(HWND dialog, UINT notification, WPARAM button, 
       return S_FALSE;
     }
     if (button == kShowInFolderButton) {
-      show_in_folder(shown.written);
+      show_in_folder(dialog, shown.written, shown.language);
       return S_FALSE;
     }
     if (button >= kPlayButton && button < kPlayButton + shown.written.size()) {
@@ -342,7 +398,8 @@ void show_summary(const std::vector<AnchorRun>& run, Language language) {
   DialogData shown{{}, summary.left_out_copied, language};
   for (const AnchorRun& anchor : run) {
     if (was_written(anchor.report.result)) {
-      shown.written.push_back(shell_path(anchor.report.merged_path));
+      const std::wstring exact = platform::extended_path(anchor.report.merged_path);
+      shown.written.push_back(exact.empty() ? anchor.report.merged_path : exact);
     }
   }
   // Show in folder and Play for each playlist written, up to a few; Copy

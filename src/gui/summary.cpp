@@ -56,7 +56,8 @@ struct Texts {
   NativeStringView hide_list;
   NativeStringView more_in_list;  // {0} how many more
   NativeStringView no_player;
-  NativeStringView progress;  // {0} looked at, {1} listed, {2} folder
+  NativeStringView unreachable;  // {0} the playlist's path
+  NativeStringView progress;     // {0} looked at, {1} listed, {2} folder
   NativeStringView cancel;
   NativeStringView separator;      // between details
   NativeStringView full_stop;      // what ends a sentence
@@ -129,12 +130,16 @@ constexpr Texts kEnglish = {
     M3U_NATIVE("&Show in folder"),
     M3U_NATIVE("&Play"),
     M3U_NATIVE("Play &{1} {0}"),
-    M3U_NATIVE("&Copy list"),
+    M3U_NATIVE("Copy &list"),
     M3U_NATIVE("Show every playlist left out"),
     M3U_NATIVE("Hide the playlists left out"),
     M3U_NATIVE("...and {0} more: Copy list puts them all on the clipboard."),
     M3U_NATIVE("No program is set to open .m3u playlists. Install a player, or choose one for "
                ".m3u files in Settings, Apps, Default apps, and try again."),
+    M3U_NATIVE("{0} was written, but Windows programs cannot open it: a folder or file name in "
+               "its path ends in a dot or a space or is a device name such as CON, or the path "
+               "is too long for them, and this disk keeps no short names. Rename the folder, or "
+               "move it nearer the top of the drive."),
     M3U_NATIVE("Merging playlists: {0} of {1} looked at, in {2}"),
     M3U_NATIVE("Cancel"),
     M3U_NATIVE("; "),
@@ -212,13 +217,17 @@ constexpr Texts kJapanese = {
     M3U_NATIVE("フォルダーで表示(&S)"),
     M3U_NATIVE("再生(&P)"),
     M3U_NATIVE("{0} を再生(&{1})"),
-    M3U_NATIVE("一覧をコピー(&C)"),
+    M3U_NATIVE("一覧をコピー(&L)"),
     M3U_NATIVE("除外したプレイリストをすべて表示"),
     M3U_NATIVE("除外したプレイリストを隠す"),
     M3U_NATIVE("...ほか {0} 個: [一覧をコピー] ですべてをクリップボードにコピーします。"),
     M3U_NATIVE(".m3u プレイリストを開くプログラムが設定されていません。プレーヤーをインストール"
                "するか、[設定] の [アプリ] > [既定のアプリ] で .m3u ファイルを開くプログラムを選ん"
                "でから、もう一度お試しください。"),
+    M3U_NATIVE("{0} は書き出しましたが、Windows のプログラムでは開けません: パスにあるフォルダー"
+               "名かファイル名がピリオドか空白で終わるか、CON などのデバイス名であるか、パスが長"
+               "すぎ、このディスクには短い名前がないためです。フォルダーの名前を変えるか、ドライブ"
+               "のより上の階層に移してください。"),
     M3U_NATIVE("プレイリストを結合しています: {1} 個中 {0} 個 ({2})"),
     M3U_NATIVE("キャンセル"),
     M3U_NATIVE("; "),
@@ -562,6 +571,10 @@ NativeString show_list_label(Language language) { return NativeString(texts(lang
 NativeString hide_list_label(Language language) { return NativeString(texts(language).hide_list); }
 
 NativeString no_player_hint(Language language) { return NativeString(texts(language).no_player); }
+
+NativeString unreachable_hint(Language language, NativeStringView path) {
+  return fill(texts(language).unreachable, {shown_path(path)});
+}
 
 NativeString progress_text(Language language, std::size_t looked_at, std::size_t listed,
                            NativeStringView folder) {

@@ -64,6 +64,9 @@ NativeString show_list_label(Language language);
 NativeString hide_list_label(Language language);
 // What to do where no program opens playlists.
 NativeString no_player_hint(Language language);
+// What to do about the playlist written at `path`, which no program can
+// open: the shell cannot name it.
+NativeString unreachable_hint(Language language, NativeStringView path);
 
 // What the window shown during a long merge says: how many of the names
 // listed in `folder` were looked at.
