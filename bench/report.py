@@ -21,13 +21,38 @@ def row(n, cache, result):
             f"{result['max_ratio']:.2f} |")
 
 
+# What m3umerge is compared with, by the names of the result files.
+OTHERS = ("cat", "catflush", "merge_floor", "base")
+
+
+def ratio(result):
+    return (f"**{result['median_ratio']:.2f}** ({result['min_ratio']:.2f} to "
+            f"{result['max_ratio']:.2f})")
+
+
+def summary(results, counts):
+    """One line per size and cache: the median ratio against each other
+    command, with the range, as README quotes them."""
+    lines = ["| playlists | cache | / cat | / cat + flush | / merge_floor |",
+             "|---:|---|---|---|---|"]
+    for n in counts:
+        for cache in ("warm", "cold"):
+            cells = []
+            for other in OTHERS[:3]:
+                path = f"{results}/{n}-{cache}-{other}.json"
+                cells.append(ratio(paired(path)) if os.path.exists(path) else "")
+            if any(cells):
+                lines.append(f"| {n:,} | {cache} | " + " | ".join(cells) + " |")
+    return lines
+
+
 def main():
     results, report, counts = sys.argv[1], sys.argv[2], [int(n) for n in sys.argv[3:]]
     with open(f"{results}/date") as f:
         date = f.read().strip()
     rows = []
     for n in counts:
-        for other in ("cat", "base"):
+        for other in OTHERS:
             for cache in ("warm", "cold"):
                 path = f"{results}/{n}-{cache}-{other}.json"
                 if os.path.exists(path):
@@ -36,6 +61,8 @@ def main():
              "| playlists | cache | against | pairs | m3umerge (ms, median) | "
              "other (ms, median) | median of the ratios | range of the ratios |",
              "|---:|---|---|---:|---:|---:|---:|---|"] + rows + [""]
+    lines += ["m3umerge's time over the other's, median of the pairs (range):", ""]
+    lines += summary(results, counts) + [""]
     with open(f"{results}/memory.txt") as f:
         peak = re.search(r"Maximum resident set size \(kbytes\): (\d+)", f.read())
     if peak:

@@ -4,11 +4,16 @@
 # the pair-by-pair time ratios, with their range, is what counts. Runs taken
 # minutes apart on a shared machine differ by more than most changes gain.
 #
-# For each folder size: m3umerge against cat of the same playlists (the
-# floor the disk and kernel set), with a warm page cache and a cold one
-# (dropped before every run, which needs root); with --against REF, also
-# the working tree against a build of the commit REF, warm and cold. Checks
-# first that m3umerge writes and lists exactly what bench/reference.py does.
+# For each folder size, with a warm page cache and a cold one (dropped
+# before every run, which needs root), m3umerge against three others: cat
+# of the same playlists, which flushes nothing; that cat followed by a
+# flush of its output (sync FILE: fsync, as m3umerge flushes before the
+# rename), what doing it by hand costs; and bench/merge_floor.cpp, the
+# least any merger must do (list, read each playlist of at most 32768
+# bytes whole, append, flush, rename; no conversion). With --against REF,
+# also the working tree against a build of the commit REF. Checks first
+# that m3umerge writes and lists exactly what bench/reference.py does, and
+# that merge_floor writes as many bytes as those playlists hold.
 # Then the memory peak at the largest size and the conversion
 # microbenchmark. Writes build/bench/report/table.md.
 #   scripts/bench.sh [--against REF] [N ...]    default N: 1000 10000 100000
@@ -29,6 +34,7 @@ cmake --build --preset bench >/dev/null
 counts=("$@")
 [ ${#counts[@]} -gt 0 ] || counts=(1000 10000 100000)
 tool="$PWD/build/bench/m3umerge"
+floor="$PWD/build/bench/merge_floor"
 data="$PWD/build/bench/data"
 results="$PWD/build/bench/results"
 report="$PWD/build/bench/report"
@@ -67,19 +73,29 @@ for n in "${counts[@]}"; do
   cmp "$data/$n-tool.list" "$data/$n-reference.list"
   cmp "$data/$n-tool.m3u" "$folder/bench.m3u"
   rm -f "$data/$n-tool.m3u"
+  echo "== $n playlists: merge_floor writes every playlist of at most 32768 bytes"
+  "$floor" "$folder/bench.wsr"
+  expected=$(find "$folder" -name 'pl-*.m3u' -size -32769c -printf '%s\n' |
+    awk '{ total += $1 } END { print total }')
+  [ "$(stat -c %s "$folder/bench.m3u")" = "$expected" ]
 
   # The playlists go to cat through xargs: 100,000 names are past the
   # argument limit of one command.
   merge="'$tool' '$folder/bench.wsr'"
   cat_files="cd '$folder' && printf '%s\\0' pl-*.m3u | xargs -0 cat >'$data/cat.out'"
+  others=(cat "$cat_files" "cat + flush" "$cat_files && sync '$data/cat.out'"
+    merge_floor "'$floor' '$folder/bench.wsr'")
   runs=20 cold_runs=10
   [ "$n" -ge 100000 ] && runs=6 cold_runs=4
   for cache in warm ${cold:+cold}; do
     flags=(--runs "$runs")
     [ "$cache" = cold ] && flags=(--cold --runs "$cold_runs")
-    echo "== $n playlists, $cache: m3umerge against cat"
-    python3 bench/paired.py "${flags[@]}" "$results/$n-$cache-cat.json" m3umerge "$merge" cat \
-      "$cat_files"
+    for ((i = 0; i < ${#others[@]}; i += 2)); do
+      name=${others[i]}
+      echo "== $n playlists, $cache: m3umerge against $name"
+      python3 bench/paired.py "${flags[@]}" "$results/$n-$cache-${name//[ +]/}.json" m3umerge \
+        "$merge" "$name" "${others[i + 1]}"
+    done
     if [ -n "$base" ]; then
       echo "== $n playlists, $cache: this tree against $against"
       python3 bench/paired.py "${flags[@]}" "$results/$n-$cache-base.json" m3umerge "$merge" \
