@@ -144,83 +144,11 @@ UniqueIdList id_list(const std::wstring& path) {
   return UniqueIdList(list);
 }
 
-// What GetFullPathNameW makes of `path`, or nothing.
-std::wstring full_path_name(const std::wstring& path) {
-  const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (size == 0) return {};
-  std::wstring full(size, L'\0');
-  const DWORD length = ::GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
-  if (length == 0 || length >= size) return {};
-  full.resize(length);
-  return full;
-}
-
-// `path`, a \\?\ path, as Win32 writes it: C:\... or \\server\share\...
-std::wstring unprefixed(const std::wstring& path) {
-  if (path.starts_with(LR"(\\?\UNC\)")) return LR"(\\)" + path.substr(8);
-  return path.substr(4);
-}
-
-// Whether a name of `path` ends in a dot or a space, which Win32's parsing
-// drops at the end of a path and the shell may drop anywhere.
-bool has_name_ending_in_dot_or_space(std::wstring_view path) {
-  for (std::size_t end = path.find(L'\\'); end != std::wstring_view::npos;
-       end = path.find(L'\\', end + 1)) {
-    if (end > 0 && (path[end - 1] == L'.' || path[end - 1] == L' ')) return true;
-  }
-  return !path.empty() && (path.back() == L'.' || path.back() == L' ');
-}
-
-// The plain form of the \\?\ path `exact` when Win32's parsing takes it
-// as it stands (no name that ends in a dot or space or is a device name,
-// shorter than MAX_PATH), else nothing.
-std::wstring parsed_unchanged(const std::wstring& exact) {
-  std::wstring plain = unprefixed(exact);
-  // "." and ".." never stand in a \\?\ path the merge made.
-  if (plain.size() >= MAX_PATH || has_name_ending_in_dot_or_space(plain) ||
-      full_path_name(plain) != plain) {
-    return {};
-  }
-  return plain;
-}
-
-// The short (8.3) form of the \\?\ path `exact`, which can be longer than
-// it; empty when the system cannot tell it.
-std::wstring short_path(const std::wstring& exact) {
-  std::wstring short_form;
-  for (DWORD size = ::GetShortPathNameW(exact.c_str(), nullptr, 0); size > short_form.size();) {
-    short_form.resize(size);
-    size = ::GetShortPathNameW(exact.c_str(), short_form.data(), size);
-    if (size == 0) return {};
-    if (size < short_form.size()) {
-      short_form.resize(size);
-      return short_form;
-    }
-  }
-  return {};
-}
-
-// `path` as the shell takes it, naming the very file the merge wrote; empty
-// when the shell cannot reach it. The shell parses paths as Win32 does,
-// which drops the dots and spaces a name ends in, takes CON or COM1 for a
-// device and stops at MAX_PATH; and it takes no \\?\ path, which it would
-// parse the same way. Where that parsing would change the path, its short
-// (8.3) form stands in, which has none of these, if the volume keeps short
-// names.
-std::wstring shell_path(const std::wstring& path) {
-  const std::wstring exact = platform::extended_path(path);
-  if (exact.empty()) return {};
-  if (std::wstring plain = parsed_unchanged(exact); !plain.empty()) return plain;
-  if (const std::wstring short_form = short_path(exact); !short_form.empty()) {
-    if (std::wstring plain = parsed_unchanged(short_form); !plain.empty()) return plain;
-  }
-  return {};
-}
-
 // Says that `path` is out of the shell's reach, and why.
 void tell_unreachable(HWND owner, const std::wstring& path, Language language) {
   const std::wstring exact = platform::extended_path(path);
-  const std::wstring hint = unreachable_hint(language, exact.empty() ? path : unprefixed(exact));
+  const std::wstring hint =
+      unreachable_hint(language, exact.empty() ? path : platform::unprefixed_path(exact));
   (void)::MessageBoxW(owner, hint.c_str(), kTitle, MB_OK | MB_ICONINFORMATION);
 }
 
@@ -295,20 +223,22 @@ std::wstring common_folder(const std::vector<std::wstring>& paths) {
 // (`written`, \\?\ paths), with those in it selected, and the subfolders
 // that hold the others; Explorer's own /select switch where the shell
 // cannot name them. Each is worked out from the exact paths, then given to
-// the shell in the form it takes.
+// the shell in the form it takes (the shell parses paths as Win32 does, and
+// takes no \\?\ path).
 void show_in_folder(HWND owner, const std::vector<std::wstring>& written, Language language) {
   const std::wstring folder = common_folder(written);
   std::vector<std::wstring> selected;
   for (const std::wstring& path : written) {
     const std::size_t step = path.find(L'\\', folder.size());
-    const std::wstring item = shell_path(step == std::wstring::npos ? path : path.substr(0, step));
+    const std::wstring item =
+        platform::plain_path(step == std::wstring::npos ? path : path.substr(0, step));
     if (!item.empty() && std::find(selected.begin(), selected.end(), item) == selected.end()) {
       selected.push_back(item);
     }
   }
-  const std::wstring shell_folder = folder.empty() ? std::wstring() : shell_path(folder);
+  const std::wstring shell_folder = folder.empty() ? std::wstring() : platform::plain_path(folder);
   if (!shell_folder.empty() && select_in_folder(shell_folder, selected)) return;
-  const std::wstring first = shell_path(written.front());
+  const std::wstring first = platform::plain_path(written.front());
   if (first.empty()) {
     tell_unreachable(owner, written.front(), language);
     return;
@@ -320,7 +250,7 @@ void show_in_folder(HWND owner, const std::vector<std::wstring>& written, Langua
 // Opens `path` with the program the user chose for playlists; where none
 // is set, says how to set one.
 void play(HWND owner, const std::wstring& path, Language language) {
-  const std::wstring target = shell_path(path);
+  const std::wstring target = platform::plain_path(path);
   if (target.empty()) {
     tell_unreachable(owner, path, language);
     return;

@@ -72,6 +72,16 @@ bool same_file_name(NativeStringView a, NativeStringView b);
 // merge resolves it: every name kept exactly, trailing dots and spaces
 // included, which Win32's own parsing drops. Empty when it cannot be resolved.
 std::wstring extended_path(const std::wstring& path);
+
+// `path` in the form Win32's own parsing takes to the very file it names,
+// which is what the shell and other programs take: no \\?\ prefix, shorter
+// than MAX_PATH, no name that ends in a dot or space or is a device name
+// such as CON; as it stands, else by its short (8.3) names, which can be
+// longer. Empty when neither reaches it (a volume without short names).
+std::wstring plain_path(const std::wstring& path);
+
+// `path`, a \\?\ path, as Win32 writes it: C:\... or \\server\share\...
+std::wstring unprefixed_path(const std::wstring& path);
 #endif
 
 // What tells one file from another on a system: device and inode, or volume

@@ -300,6 +300,45 @@ std::wstring long_path(const std::wstring& path) {
   return append_steps(current, std::wstring_view(path).substr(drive ? 2 : 0));
 }
 
+// Whether a name of `path` ends in a dot or a space, which Win32's parsing
+// drops at the end of a path and the shell may drop anywhere.
+bool has_name_ending_in_dot_or_space(std::wstring_view path) {
+  for (std::size_t end = path.find(L'\\'); end != std::wstring_view::npos;
+       end = path.find(L'\\', end + 1)) {
+    if (end > 0 && (path[end - 1] == L'.' || path[end - 1] == L' ')) return true;
+  }
+  return !path.empty() && (path.back() == L'.' || path.back() == L' ');
+}
+
+// The plain form of the \\?\ path `exact` when Win32's parsing takes it
+// as it stands (no name that ends in a dot or space or is a device name,
+// shorter than MAX_PATH), else nothing.
+std::wstring parsed_unchanged(const std::wstring& exact) {
+  std::wstring plain = unprefixed_path(exact);
+  // "." and ".." never stand in a \\?\ path the merge made.
+  if (plain.size() >= MAX_PATH || has_name_ending_in_dot_or_space(plain) ||
+      full_path_name(plain) != plain) {
+    return {};
+  }
+  return plain;
+}
+
+// The short (8.3) form of the \\?\ path `exact`, which can be longer than
+// it; empty when the system cannot tell it.
+std::wstring short_path(const std::wstring& exact) {
+  std::wstring short_form;
+  for (DWORD size = ::GetShortPathNameW(exact.c_str(), nullptr, 0); size > short_form.size();) {
+    short_form.resize(size);
+    size = ::GetShortPathNameW(exact.c_str(), short_form.data(), size);
+    if (size == 0) return {};
+    if (size < short_form.size()) {
+      short_form.resize(size);
+      return short_form;
+    }
+  }
+  return {};
+}
+
 // `name` in `directory`: a merged playlist's name may hold "./" or "/"
 // (only the backslash ends the anchor's folder part).
 std::wstring resolve(const Directory& directory, std::wstring_view name) {
@@ -708,6 +747,21 @@ bool same_file_name(NativeStringView a, NativeStringView b) {
 }
 
 std::wstring extended_path(const std::wstring& path) { return long_path(path); }
+
+std::wstring unprefixed_path(const std::wstring& path) {
+  if (path.starts_with(LR"(\\?\UNC\)")) return LR"(\\)" + path.substr(8);
+  return path.substr(4);
+}
+
+std::wstring plain_path(const std::wstring& path) {
+  const std::wstring exact = long_path(path);
+  if (exact.empty()) return {};
+  if (std::wstring plain = parsed_unchanged(exact); !plain.empty()) return plain;
+  if (const std::wstring short_form = short_path(exact); !short_form.empty()) {
+    if (std::wstring plain = parsed_unchanged(short_form); !plain.empty()) return plain;
+  }
+  return {};
+}
 
 Directory::~Directory() = default;
 
